@@ -1,0 +1,119 @@
+// tesmora-sig check: the product's parser over a script file or the carried
+// script, with the diagnostics on standard error.
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#include "common/text16.h"
+#include "script/fixed_folders.h"
+#include "script/parser.h"
+#include "tools/commands.h"
+#include "tools/tool_io.h"
+
+#ifdef _WIN32
+#include "win/system_folders.h"
+#endif
+
+extern const unsigned char g_embeddedScript[];
+extern const std::size_t g_embeddedScript_size;
+
+namespace {
+
+class CStderrSink : public CDiagnosticSink {
+public:
+    void ShowDiagnostic(std::u16string_view text, std::u16string_view) override {
+        WriteErr(Utf16ToUtf8(text));
+    }
+};
+
+// Starts from the running system's folders on Windows, a typical Windows XP
+// installation elsewhere.
+void LoadDefaultFolders(CFixedFolders& folders) {
+#ifdef _WIN32
+    CSystemFolders system;
+    static const struct {
+        const char16_t* name;
+        const char16_t* (CFolderLookup::*query)();
+    } kQueries[] = {
+        {u"SYSDIR", &CFolderLookup::GetSystemDir},
+        {u"WINDIR", &CFolderLookup::GetWindowsDir},
+        {u"PROGRAM_FILES", &CFolderLookup::GetProgramFilesDir},
+        {u"HOME", &CFolderLookup::GetProfileDir},
+        {u"TEMPDIR", &CFolderLookup::GetTempDir},
+        {u"TEMPORARY_INTERNET_FILES", &CFolderLookup::GetInternetCacheDir},
+        {u"COOKIES", &CFolderLookup::GetCookiesDir},
+    };
+    for (const auto& q : kQueries) {
+        const char16_t* value = (system.*q.query)();
+        folders.Set(q.name, value != nullptr ? value : u"");
+    }
+#else
+    (void)folders;
+#endif
+}
+
+int Usage(const std::string& problem) {
+    WriteErr("tesmora-sig check: " + problem +
+             "\nusage: tesmora-sig check [--folder NAME=VALUE]... [SCRIPT]\n");
+    return 2;
+}
+
+}  // namespace
+
+int RunCheckCommand(int argc, char** argv) {
+    CFixedFolders folders;
+    LoadDefaultFolders(folders);
+    const char* scriptPath = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--folder") == 0 || std::strncmp(a, "--folder=", 9) == 0) {
+            std::string spec;
+            if (a[8] == '=') {
+                spec = a + 9;
+            } else if (i + 1 < argc) {
+                spec = argv[++i];
+            } else {
+                return Usage("--folder needs NAME=VALUE");
+            }
+            const std::size_t eq = spec.find('=');
+            if (eq == std::string::npos || eq == 0) return Usage("--folder needs NAME=VALUE, got '" + spec + "'");
+            if (!folders.Set(Utf8ToUtf16(spec.substr(0, eq)), Utf8ToUtf16(spec.substr(eq + 1)))) {
+                return Usage("unknown folder variable '" + spec.substr(0, eq) +
+                             "' (SYSDIR, WINDIR, PROGRAM_FILES, HOME, TEMPDIR, "
+                             "TEMPORARY_INTERNET_FILES, COOKIES)");
+            }
+        } else if (a[0] == '-' && a[1] != '\0') {
+            return Usage(std::string("unknown option '") + a + "'");
+        } else if (scriptPath != nullptr) {
+            return Usage("only one SCRIPT may be given");
+        } else {
+            scriptPath = a;
+        }
+    }
+
+    std::u16string text;
+    if (scriptPath != nullptr) {
+        auto bytes = ReadWholeFile(scriptPath);
+        if (!bytes) {
+            WriteErr(std::string("tesmora-sig check: cannot read '") + scriptPath + "': " +
+                     std::strerror(errno) + "\n");
+            return 2;
+        }
+        text = DecodeScriptFile(*bytes);
+    } else {
+        text = DecodeScriptFile(std::vector<uint8_t>(g_embeddedScript, g_embeddedScript + g_embeddedScript_size));
+    }
+
+    CStderrSink sink;
+    CMalwareScript script(folders, text, sink);
+    if (!script.Parse()) return 1;
+    std::string out;
+    for (const CMalwareDescription& d : script.Descriptions()) {
+        const std::size_t mem = d.memorySignature ? d.memorySignature->size() / 2 : 0;
+        const std::size_t file = d.fileSignature ? d.fileSignature->size() / 2 : 0;
+        out += Utf16ToUtf8(d.baseName) + "." + Utf16ToUtf8(d.variantName) + "\tmem=" + std::to_string(mem) +
+               "\tfile=" + std::to_string(file) + "\tactions=" + std::to_string(d.actions.size()) + "\n";
+    }
+    WriteOut(out);
+    return 0;
+}

@@ -1,0 +1,61 @@
+// tesmora-sig: the analyst's command-line tool over the product's own parser
+// and signature code.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/text16.h"
+#include "tools/commands.h"
+#include "tools/tool_io.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: tesmora-sig COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Commands:\n"
+    "  check [--folder NAME=VALUE]... [SCRIPT]\n"
+    "      Parses a malware description script (UTF-16LE with byte-order mark,\n"
+    "      or UTF-8) with the product's parser; without SCRIPT, the script the\n"
+    "      program carries. Diagnostics go to standard error exactly as the\n"
+    "      program would show them; on success one line per description:\n"
+    "      NAME<TAB>mem=BYTES<TAB>file=BYTES<TAB>actions=COUNT[<TAB>records=...]\n"
+    "      --folder sets a path variable (NAME without percent signs, e.g.\n"
+    "      WINDIR=D:\\WIN); an empty VALUE makes the variable empty.\n"
+    "      Exit status: 0 parsed, 1 parse error, 2 usage or I/O error.\n"
+    "  record HEX\n"
+    "      Prints the 15-byte search record of the signature HEX as 30\n"
+    "      hexadecimal digits; exit status 1 when no record can be built.\n"
+    "  --help\n"
+    "      Shows this text.\n";
+
+int Run(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+        std::strcmp(argv[1], "help") == 0) {
+        WriteOut(kHelp);
+        return argc < 2 ? 2 : 0;
+    }
+    if (std::strcmp(argv[1], "check") == 0) return RunCheckCommand(argc - 1, argv + 1);
+    if (std::strcmp(argv[1], "record") == 0) return RunRecordCommand(argc - 1, argv + 1);
+    WriteErr(std::string("tesmora-sig: unknown command '") + argv[1] + "' (see tesmora-sig --help)\n");
+    return 2;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** wargv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        std::u16string wide;
+        for (const wchar_t* p = wargv[i]; *p != 0; ++p) wide.push_back(static_cast<char16_t>(*p));
+        args.push_back(Utf16ToUtf8(wide));
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return Run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif
