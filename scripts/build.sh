@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Configures and builds one of the project's builds into build/<name>.
+#   build.sh native|release|mingw64|mingw32|fuzz
+set -eu
+root="$(cd "$(dirname "$0")/.." && pwd)"
+name="$1"
+jobs="${TESMORA_JOBS:-2}"
+case "$name" in
+  native)  args=(-DTESMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug) ;;
+  release) args=(-DCMAKE_BUILD_TYPE=Release -DTESMORA_TESTS=OFF) ;;
+  mingw64) args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release) ;;
+  mingw32) args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release) ;;
+  fuzz)    args=(-DTESMORA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  *) echo "build.sh: unknown build $name" >&2; exit 2 ;;
+esac
+cmake -S "$root" -B "$root/build/$name" -G Ninja "${args[@]}" >/dev/null
+ninja -C "$root/build/$name" -j "$jobs"
