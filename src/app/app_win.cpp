@@ -7,10 +7,10 @@
 #include "common/text16.h"
 #include "script/parser.h"
 #include "win/script_resource.h"
-#include "win/system_folders.h"
+#include "win/process_api.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    CSystemFolders folders;
+    CProcessApi& folders = *CProcessApi::GetInstance();
     CMessageBoxSink sink;
     const std::optional<std::u16string> text = LoadScriptResource();
     std::u16string summary;

@@ -2,11 +2,16 @@
 # version it must work on, each run in a fresh prefix (tests/support/wine_run.sh).
 
 
+add_executable(tesmora_test_child ${CMAKE_CURRENT_SOURCE_DIR}/programs/test_child_win.cpp)
+target_link_options(tesmora_test_child PRIVATE -municode)
+
 add_executable(tesmora_win_tests ${win_tests})
 target_link_libraries(tesmora_win_tests PRIVATE tesmora_test_support gtest_main)
 target_compile_definitions(tesmora_win_tests PRIVATE
   TESMORA_APP_EXE="$<TARGET_FILE:tesmora>")
-add_dependencies(tesmora_win_tests tesmora)
+add_dependencies(tesmora_win_tests tesmora tesmora_test_child)
+target_compile_definitions(tesmora_test_support PUBLIC
+  TESMORA_TEST_CHILD_EXE="$<TARGET_FILE:tesmora_test_child>")
 
 set(wine_run ${CMAKE_CURRENT_SOURCE_DIR}/support/wine_run.sh)
 set(wine_template ${CMAKE_BINARY_DIR}/wine-template)

@@ -9,8 +9,9 @@
 #include "common/text16.h"
 #include "script/parser.h"
 #include "support/script_support.h"
+#include "support/win_support.h"
 #include "win/script_resource.h"
-#include "win/system_folders.h"
+#include "win/process_api.h"
 
 namespace {
 
@@ -19,12 +20,6 @@ std::u16string U(const wchar_t* s) { return std::u16string(s, s + wcslen(s)); }
 bool IsDirectory(const char16_t* path) {
     const DWORD a = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path));
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// The version the harness asked Wine to report, "default" when none.
-std::string RequestedVersion() {
-    const char* v = std::getenv("WINE_RUN_VERSION");
-    return v != nullptr ? v : "default";
 }
 
 OSVERSIONINFOW RunningVersion() {
@@ -54,13 +49,13 @@ TEST(WineHarnessTest, ProgramSeesTheRequestedVersion) {
     }
 }
 
-TEST(SystemFoldersTest, EveryQueryGivesAnAbsolutePath) {
-    CSystemFolders folders;
-    const char16_t* (CSystemFolders::*queries[])() = {
-        &CSystemFolders::GetSystemDir,       &CSystemFolders::GetWindowsDir,
-        &CSystemFolders::GetProgramFilesDir, &CSystemFolders::GetProfileDir,
-        &CSystemFolders::GetTempDir,         &CSystemFolders::GetInternetCacheDir,
-        &CSystemFolders::GetCookiesDir};
+TEST(FolderQueryTest, EveryQueryGivesAnAbsolutePath) {
+    CProcessApi& folders = *CProcessApi::GetInstance();
+    const char16_t* (CProcessApi::*queries[])() = {
+        &CProcessApi::GetSystemDir,       &CProcessApi::GetWindowsDir,
+        &CProcessApi::GetProgramFilesDir, &CProcessApi::GetProfileDir,
+        &CProcessApi::GetTempDir,         &CProcessApi::GetInternetCacheDir,
+        &CProcessApi::GetCookiesDir};
     for (auto query : queries) {
         const char16_t* path = (folders.*query)();
         ASSERT_NE(nullptr, path);
@@ -71,8 +66,8 @@ TEST(SystemFoldersTest, EveryQueryGivesAnAbsolutePath) {
     }
 }
 
-TEST(SystemFoldersTest, WindowsAndSystemFoldersAreTheSystemsOwn) {
-    CSystemFolders folders;
+TEST(FolderQueryTest, WindowsAndSystemFoldersAreTheSystemsOwn) {
+    CProcessApi& folders = *CProcessApi::GetInstance();
     wchar_t windows[MAX_PATH], system[MAX_PATH];
     ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
     ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
@@ -83,8 +78,8 @@ TEST(SystemFoldersTest, WindowsAndSystemFoldersAreTheSystemsOwn) {
     EXPECT_TRUE(IsDirectory(folders.GetProgramFilesDir()));
 }
 
-TEST(SystemFoldersTest, TempFolderIsTheTempPathWithoutBackslash) {
-    CSystemFolders folders;
+TEST(FolderQueryTest, TempFolderIsTheTempPathWithoutBackslash) {
+    CProcessApi& folders = *CProcessApi::GetInstance();
     wchar_t temp[MAX_PATH];
     const DWORD n = GetTempPathW(MAX_PATH, temp);
     ASSERT_GT(n, 0u);
@@ -102,8 +97,8 @@ TEST(SystemFoldersTest, TempFolderIsTheTempPathWithoutBackslash) {
     EXPECT_TRUE(IsDirectory(folders.GetTempDir()));
 }
 
-TEST(SystemFoldersTest, ScriptPathVariablesExpandToTheRunningSystem) {
-    CSystemFolders folders;
+TEST(FolderQueryTest, ScriptPathVariablesExpandToTheRunningSystem) {
+    CProcessApi& folders = *CProcessApi::GetInstance();
     CRecordingSink sink;
     CMalwareScript script(folders,
                           u"[Malware A.B]\r\nSIGNATURE_FILE " + HexSignature(1) +
@@ -119,8 +114,7 @@ TEST(SystemFoldersTest, ScriptPathVariablesExpandToTheRunningSystem) {
 
 // The program's resource, read from the built executable as data.
 TEST(ScriptResourceTest, ProgramCarriesTheEmbeddedScript) {
-    std::wstring path = L"Z:";
-    for (const char* p = TESMORA_APP_EXE; *p != 0; ++p) path.push_back(*p == '/' ? L'\\' : *p);
+    const std::wstring path = HostPath(TESMORA_APP_EXE);
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module) << "cannot load " << TESMORA_APP_EXE;
     const auto text = LoadScriptResource(module);
@@ -129,7 +123,7 @@ TEST(ScriptResourceTest, ProgramCarriesTheEmbeddedScript) {
     EXPECT_EQ(11878u, 2 * (text->size() + 1));
     EXPECT_EQ(EmbeddedScriptText(), *text);
 
-    CSystemFolders folders;
+    CProcessApi& folders = *CProcessApi::GetInstance();
     CRecordingSink sink;
     CMalwareScript script(folders, *text, sink);
     ASSERT_TRUE(script.Parse()) << Utf16ToUtf8(script.LastMessage());

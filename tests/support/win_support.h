@@ -1,0 +1,36 @@
+// Helpers for the tests that run under Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "win/handles.h"
+
+// The Windows version the harness asked for: "win98", "nt40", "winxp" or "default".
+std::string RequestedVersion();
+
+// The Windows form (Z:\...) of a path of the build machine.
+std::wstring HostPath(const char* unixPath);
+
+// A started child process, terminated and closed when its owner goes away.
+class ChildProcess {
+public:
+    // Starts the test child program sleeping for `ms` milliseconds.
+    explicit ChildProcess(DWORD ms = 30000);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return static_cast<bool>(process_); }
+    DWORD id() const { return id_; }
+    HANDLE handle() const { return process_.get(); }
+    // Ends the child and waits until it is gone.
+    void Kill();
+
+    static std::wstring ExePath();
+
+private:
+    UniqueHandle process_;
+    DWORD id_ = 0;
+};

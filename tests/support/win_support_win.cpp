@@ -1,0 +1,40 @@
+#include "support/win_support.h"
+
+#include <cstdlib>
+
+std::string RequestedVersion() {
+    const char* v = std::getenv("WINE_RUN_VERSION");
+    return v != nullptr ? v : "default";
+}
+
+std::wstring HostPath(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p != 0; ++p) path.push_back(*p == '/' ? L'\\' : static_cast<wchar_t>(*p));
+    return path;
+}
+
+std::wstring ChildProcess::ExePath() { return HostPath(TESMORA_TEST_CHILD_EXE); }
+
+ChildProcess::ChildProcess(DWORD ms) {
+    std::wstring command = L"\"" + ExePath() + L"\" " + std::to_wstring(ms);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        CloseHandle(info.hThread);
+        process_.reset(info.hProcess);
+        id_ = info.dwProcessId;
+        // Let the loader map the modules before anyone walks them.
+        WaitForInputIdle(info.hProcess, 2000);
+        Sleep(200);
+    }
+}
+
+ChildProcess::~ChildProcess() { Kill(); }
+
+void ChildProcess::Kill() {
+    if (!process_) return;
+    TerminateProcess(process_.get(), 1);
+    WaitForSingleObject(process_.get(), 5000);
+    process_.reset();
+}

@@ -1,0 +1,142 @@
+// The system object against the running (Wine) system, in every version mode.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/text16.h"
+#include "support/win_support.h"
+#include "win/process_api.h"
+
+namespace {
+
+std::u16string U(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
+
+std::vector<ProcessRecord> WalkProcesses(CProcessApi& api, ProcessListPtr list) {
+    std::vector<ProcessRecord> found;
+    ProcessRecord r;
+    for (bool more = api.FirstProcess(*list, r); more; more = api.NextProcess(*list, r)) found.push_back(r);
+    return found;
+}
+
+const ProcessRecord* FindId(const std::vector<ProcessRecord>& records, DWORD id) {
+    for (const ProcessRecord& r : records) {
+        if (r.processId == id) return &r;
+    }
+    return nullptr;
+}
+
+TEST(ProcessApiTest, FlagsAndBindingsFollowTheWindowsVersion) {
+    CProcessApi* api = CProcessApi::GetInstance();
+    ASSERT_NE(nullptr, api);
+    EXPECT_FALSE(CProcessApi::IsVersionQueryFailed());
+    EXPECT_TRUE(api->processApiReady());
+    EXPECT_TRUE(api->backupApiReady());
+    EXPECT_EQ(131072u, api->ReadBuffer().size());
+    const std::string version = RequestedVersion();
+    EXPECT_EQ(version == "win98", api->isWindows9x());
+    EXPECT_EQ(version == "nt40", api->usePsapi());
+
+    // Only NT 4.0 writes the carried PSAPI.DLL, into the temporary directory.
+    wchar_t temp[MAX_PATH];
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+    const std::wstring copy = std::wstring(temp) + L"PSAPI.DLL";
+    const DWORD attributes = GetFileAttributesW(copy.c_str());
+    if (version == "nt40" && CProcessApi::CarriesPsapi()) {
+        EXPECT_EQ(U(copy), api->PsapiPath());
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+        HMODULE loaded = GetModuleHandleW(copy.c_str());
+        EXPECT_NE(nullptr, loaded) << "the written copy is the library in use";
+    } else {
+        EXPECT_EQ(u"", std::u16string(api->PsapiPath()));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes);
+    }
+}
+
+TEST(ProcessApiTest, WalkFindsAChildWithItsExecutableAsFirstModule) {
+    CProcessApi* api = CProcessApi::GetInstance();
+    ChildProcess child;
+    ASSERT_TRUE(child.started());
+
+    const std::vector<ProcessRecord> processes = WalkProcesses(*api, api->OpenProcessList());
+    EXPECT_NE(nullptr, FindId(processes, GetCurrentProcessId()));
+    const ProcessRecord* record = FindId(processes, child.id());
+    ASSERT_NE(nullptr, record);
+    EXPECT_TRUE(EqualsIgnoreCase(u"tesmora_test_child.exe", record->imageName)) << Utf16ToUtf8(record->imageName);
+
+    ModuleListPtr modules = api->OpenModuleList(child.id());
+    ASSERT_NE(nullptr, modules);
+    ModuleRecord first;
+    ASSERT_TRUE(api->FirstModule(*modules, first));
+    EXPECT_EQ(child.id(), first.processId);
+    const std::u16string path(first.path);
+    EXPECT_TRUE(EqualsIgnoreCase(U(ChildProcess::ExePath()), path)) << Utf16ToUtf8(path);
+    EXPECT_NE(0u, first.base);
+    EXPECT_NE(0u, first.size);
+
+    // The other modules follow: at least the system library every process has.
+    bool sawKernel = false;
+    ModuleRecord next;
+    int count = 1;
+    while (api->NextModule(*modules, next) && count < 1024) {
+        ++count;
+        if (FindIgnoreCase(next.path, u"kernel32.dll") != std::u16string_view::npos) sawKernel = true;
+        EXPECT_EQ(child.id(), next.processId);
+    }
+    EXPECT_TRUE(sawKernel);
+    CProcessApi::CloseModuleList(modules);
+    EXPECT_EQ(nullptr, modules);
+}
+
+TEST(ProcessApiTest, OwnModuleKeepsItsFullPointerWidth) {
+    CProcessApi* api = CProcessApi::GetInstance();
+    ModuleListPtr modules = api->OpenModuleList(GetCurrentProcessId());
+    ASSERT_NE(nullptr, modules);
+    ModuleRecord first;
+    ASSERT_TRUE(api->FirstModule(*modules, first));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)), first.base);
+    EXPECT_EQ(first.base, first.moduleHandle);
+}
+
+TEST(ProcessApiTest, PsapiWalkPassesOverAProcessThatCannotBeOpened) {
+    CProcessApi* api = CProcessApi::GetInstance();
+    if (!api->usePsapi()) GTEST_SKIP() << "toolhelp walks a snapshot; only PSAPI opens processes while walking";
+    ChildProcess gone, kept;
+    ASSERT_TRUE(gone.started() && kept.started());
+    ProcessListPtr list = api->OpenProcessList();
+    ASSERT_NE(nullptr, list);
+    const DWORD goneId = gone.id();
+    gone.Kill();
+    const std::vector<ProcessRecord> processes = WalkProcesses(*api, std::move(list));
+    EXPECT_EQ(nullptr, FindId(processes, goneId));
+    EXPECT_NE(nullptr, FindId(processes, kept.id()));
+}
+
+TEST(ProcessApiTest, EnablePrivilege) {
+    CProcessApi* api = CProcessApi::GetInstance();
+    EXPECT_TRUE(api->EnablePrivilege(u"SeDebugPrivilege"));
+    // A name the system does not know leaves the token as it was.
+    EXPECT_TRUE(api->EnablePrivilege(u"SeNoSuchPrivilege"));
+}
+
+TEST(ProcessApiTest, AnsiToWide) {
+    EXPECT_EQ(u"C:\\WINDOWS\\a b.exe", CProcessApi::AnsiToWide("C:\\WINDOWS\\a b.exe").value());
+    EXPECT_EQ(u"", CProcessApi::AnsiToWide("").value());
+    EXPECT_FALSE(CProcessApi::AnsiToWide(nullptr).has_value());
+}
+
+TEST(ProcessApiTest, ReleaseInstanceStartsAfresh) {
+    CProcessApi* api = CProcessApi::GetInstance();
+    EXPECT_EQ(api, CProcessApi::GetInstance());
+    EXPECT_FALSE(api->Paths().CheckAndRecord(u"C:\\x.exe"));
+    EXPECT_TRUE(api->Paths().CheckAndRecord(u"c:\\X.EXE"));
+    CProcessApi::ReleaseInstance();
+    api = CProcessApi::GetInstance();
+    ASSERT_NE(nullptr, api);
+    EXPECT_FALSE(api->Paths().CheckAndRecord(u"C:\\x.exe"));
+    EXPECT_TRUE(api->processApiReady());
+}
+
+}  // namespace
