@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Configures and builds one of the project's builds into build/<name>.
-#   build.sh native|release|mingw64|mingw32|fuzz
+#   build.sh native|release|tsan|mingw64|mingw32|fuzz [TARGET]...
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
-name="$1"
+name="$1"; shift
 jobs="${TESMORA_JOBS:-2}"
 # The Windows builds carry Wine's PSAPI.DLL of their architecture, when there
 # is one, so that the NT 4.0 path runs for real under Wine.
@@ -13,6 +13,7 @@ wine_psapi() {
 }
 case "$name" in
   native)  args=(-DTESMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug) ;;
+  tsan)    args=(-DTESMORA_TSAN=ON -DCMAKE_BUILD_TYPE=Debug) ;;
   release) args=(-DCMAKE_BUILD_TYPE=Release -DTESMORA_TESTS=OFF) ;;
   mingw64) args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
            -DTESMORA_PSAPI_DLL="$(wine_psapi x86_64)") ;;
@@ -22,4 +23,4 @@ case "$name" in
   *) echo "build.sh: unknown build $name" >&2; exit 2 ;;
 esac
 cmake -S "$root" -B "$root/build/$name" -G Ninja "${args[@]}" >/dev/null
-ninja -C "$root/build/$name" -j "$jobs"
+ninja -C "$root/build/$name" -j "$jobs" "$@"

@@ -5,7 +5,8 @@
 add_executable(tesmora_test_child ${CMAKE_CURRENT_SOURCE_DIR}/programs/test_child_win.cpp)
 target_link_options(tesmora_test_child PRIVATE -municode)
 
-add_executable(tesmora_win_tests ${win_tests})
+# The test program carries the product's resources, its script among them.
+add_executable(tesmora_win_tests ${win_tests} ${TESMORA_ROOT}/resources/tesmora.rc)
 target_link_libraries(tesmora_win_tests PRIVATE tesmora_test_support gtest_main)
 target_compile_definitions(tesmora_win_tests PRIVATE
   TESMORA_APP_EXE="$<TARGET_FILE:tesmora>")
@@ -43,6 +44,13 @@ if(wine_arch_ok)
       FIXTURES_REQUIRED wine_template TIMEOUT 600
       ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
   endforeach()
+
+  # The analyst tool's Windows build over the same embedded script.
+  add_test(NAME wine.sig_check COMMAND bash -c
+    "out=$(bash '${wine_run}' -- '$<TARGET_FILE:tesmora-sig>' check) && test $(printf '%s' \"$out\" | grep -c '^Worm/.*mem=0.file=126.actions=') -eq 8")
+  set_tests_properties(wine.sig_check PROPERTIES
+    FIXTURES_REQUIRED wine_template TIMEOUT 300
+    ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
 else()
   add_test(NAME wine.skipped COMMAND bash -c
     "echo 'Windows tests of the 32-bit build skipped: no 32-bit Wine is installed (package wine32)'; exit 77")

@@ -131,8 +131,8 @@ TEST(ScriptResourceTest, ProgramCarriesTheEmbeddedScript) {
 }
 
 TEST(ScriptResourceTest, MissingResourceGivesNothing) {
-    // The test program itself carries no script.
-    EXPECT_FALSE(LoadScriptResource(nullptr).has_value());
+    EXPECT_FALSE(LoadScriptResource(GetModuleHandleW(L"kernel32.dll")).has_value());
+    EXPECT_TRUE(LoadScriptResource(nullptr).has_value());  // this program carries the product's resources
 }
 
 }  // namespace

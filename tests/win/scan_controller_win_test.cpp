@@ -1,0 +1,65 @@
+// The scan session on the running system: the script resource of this test
+// program, the system object, a real window that receives the posted result.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "common/text16.h"
+#include "removers/remover.h"
+#include "support/builtin_support.h"
+#include "support/win_support.h"
+#include "win/process_api.h"
+#include "win/scan_host.h"
+
+namespace {
+
+class NullOutput : public CScanOutput {
+public:
+    void PrintHighlighted(std::u16string_view, const char16_t*, int) override {}
+    void Print(std::u16string_view, int) override {}
+    void SetStatusText(std::u16string_view, int) override {}
+    void ScanFinished(ScanResultCode code) override { finished = code; }
+    int32_t finished = 99;
+};
+
+class StoppingPhase : public CScanner {
+public:
+    explicit StoppingPhase(int32_t kind) : kind_(kind) {}
+    int32_t GetKind() override { return kind_; }
+    int32_t Scan(char16_t*, void*, const DriveListNode*) override {
+        if (kind_ == 1) owner_->RequestStop();
+        return kind_ == 1 ? kScanAborted : kScanCompleted;
+    }
+
+private:
+    int32_t kind_;
+};
+
+TEST(ScanControllerWinTest, StoppedScanPostsItsResultToTheWindow) {
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    CWin32ScanHost host;
+    NullOutput output;
+    std::vector<std::unique_ptr<CScanner>> phases;
+    phases.push_back(std::make_unique<StoppingPhase>(2));
+    phases.push_back(std::make_unique<StoppingPhase>(1));
+    {
+        CScanController controller(output, host, CreateBuiltinRemovers(), std::move(phases));
+        ASSERT_EQ(0, controller.ConstructionResult());
+        EXPECT_EQ(12u, controller.Removers().size());
+        EXPECT_TRUE(controller.IsAdministrator());
+        void* handle = window;
+        ASSERT_TRUE(controller.StartScan(nullptr, &handle, nullptr));
+        EXPECT_EQ(kScanAborted, controller.WaitForScan());
+    }
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, window, WM_SCAN_RESULT, WM_SCAN_RESULT, PM_REMOVE));
+    EXPECT_EQ(kScanAborted, static_cast<int32_t>(msg.wParam));
+    EXPECT_EQ(static_cast<LPARAM>(kScanResultTag), msg.lParam);
+    EXPECT_EQ(99, output.finished);
+    DestroyWindow(window);
+    // The controller released the system object; the next user gets a new one.
+    ASSERT_NE(nullptr, CProcessApi::GetInstance());
+}
+
+}  // namespace
