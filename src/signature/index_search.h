@@ -1,0 +1,57 @@
+// Search kernels of CSignatureIndex (internal to src/signature).
+//
+// Each kernel reports the positions p whose word (byte p low, p + 1 high)
+// may be an occupied anchor word of one kind, in increasing order, to
+// WalkBucket, which does the exact walk. The vector kernels classify bytes
+// through nibble tables: for each of 8 groups of anchor words, bit g of
+//   first[lo(b[p])] & first[hi(b[p])] & second[lo(b[p+1])] & second[hi(b[p+1])]
+// is set when each nibble occurs at its place in some word of group g; a set
+// bit is only a candidate, confirmed by the exact bitmap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "signature/signature_index.h"
+
+struct SearchKind;
+using SearchKernel = const SignatureIndexEntry* (*)(const SearchKind& kind, const uint8_t* bytes,
+                                                    std::size_t length, std::size_t& start);
+
+struct SearchKind {
+    uint8_t kind = 0;  // kMatchesInFiles or kMatchesInMemory
+    const SignatureIndexEntry* const* heads = nullptr;
+    uint8_t bitmap[65536 / 8] = {};  // words whose bucket holds a usable entry of this kind
+    std::size_t wordCount = 0;
+    uint16_t words[16] = {};  // the words, when there are at most 16
+    // Nibble tables, each 16 entries twice (one per 128-bit lane): low and
+    // high nibble of the first byte, low and high nibble of the second.
+    uint8_t nibbles[4][32] = {};
+    double passShare = 1;  // share of ordinary byte pairs the nibble tables pass
+    SearchKernel kernel = nullptr;
+    SearchPath path = SearchPath::Scalar;
+
+    bool Occupied(unsigned word) const { return (bitmap[word >> 3] >> (word & 7) & 1) != 0; }
+};
+
+inline unsigned WordAt(const uint8_t* bytes, std::size_t p) {
+    return static_cast<unsigned>(bytes[p]) | static_cast<unsigned>(bytes[p + 1]) << 8;
+}
+
+// The exact walk of the bucket of the word at `p` (p + 1 < length).
+const SignatureIndexEntry* WalkBucket(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
+                                      std::size_t p, std::size_t& start);
+
+// Bitmap checks of the positions from `from` to length - 2.
+const SignatureIndexEntry* SearchScalar(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
+                                        std::size_t& start, std::size_t from);
+
+#if defined(__x86_64__) || defined(__i386__)
+#define TESMORA_X86_KERNELS 1
+const SignatureIndexEntry* SearchSse2(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
+                                      std::size_t& start);
+const SignatureIndexEntry* SearchSsse3(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
+                                       std::size_t& start);
+const SignatureIndexEntry* SearchAvx2(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
+                                      std::size_t& start);
+#endif

@@ -1,0 +1,93 @@
+// SSE2 and SSSE3 kernels of the signature index (index_search.h), compiled
+// for any x86 CPU and chosen at run time.
+//
+// SSE2: the 16 bytes at p hold the words of the even positions p, p + 2, ...
+// and the 16 bytes at p + 1 those of the odd ones; one 16-bit compare per
+// anchor word and load tests 8 positions exactly.
+// SSSE3: PSHUFB looks up the four nibble tables for 16 positions at once.
+#include "signature/index_search.h"
+
+#if defined(TESMORA_X86_KERNELS)
+
+#include <immintrin.h>
+
+// 32-bit Windows starts threads on 4-byte aligned stacks; vector spills need 16.
+#if defined(__i386__) && defined(_WIN32)
+#define TESMORA_REALIGN __attribute__((force_align_arg_pointer))
+#else
+#define TESMORA_REALIGN
+#endif
+
+namespace {
+
+// Walks the candidates of `mask` (bit i: position base + i) in order.
+inline const SignatureIndexEntry* WalkCandidates(const SearchKind& k, const uint8_t* bytes, std::size_t length,
+                                                 std::size_t base, uint32_t mask, std::size_t& start) {
+    while (mask != 0) {
+        const std::size_t p = base + static_cast<std::size_t>(__builtin_ctz(mask));
+        mask &= mask - 1;
+        if (!k.Occupied(WordAt(bytes, p))) continue;
+        if (const SignatureIndexEntry* e = WalkBucket(k, bytes, length, p, start)) return e;
+    }
+    return nullptr;
+}
+
+__attribute__((target("ssse3"))) inline __m128i Classify(const uint8_t* at, __m128i t0, __m128i t1, __m128i t2,
+                                                         __m128i t3) {
+    const __m128i low = _mm_set1_epi8(0x0F);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
+    const __m128i first = _mm_and_si128(_mm_shuffle_epi8(t0, _mm_and_si128(a, low)),
+                                        _mm_shuffle_epi8(t1, _mm_and_si128(_mm_srli_epi16(a, 4), low)));
+    const __m128i second = _mm_and_si128(_mm_shuffle_epi8(t2, _mm_and_si128(b, low)),
+                                         _mm_shuffle_epi8(t3, _mm_and_si128(_mm_srli_epi16(b, 4), low)));
+    return _mm_and_si128(first, second);
+}
+
+}  // namespace
+
+TESMORA_REALIGN __attribute__((target("sse2"))) const SignatureIndexEntry* SearchSse2(
+    const SearchKind& k, const uint8_t* bytes, std::size_t length, std::size_t& start) {
+    __m128i words[16];
+    const std::size_t n = k.wordCount < 16 ? k.wordCount : 16;
+    for (std::size_t i = 0; i < n; ++i) words[i] = _mm_set1_epi16(static_cast<short>(k.words[i]));
+    std::size_t p = 0;
+    // Positions p .. p + 15 read bytes p .. p + 16.
+    for (; p + 17 <= length; p += 16) {
+        const __m128i even = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + p));
+        const __m128i odd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + p + 1));
+        __m128i e = _mm_setzero_si128();
+        __m128i o = _mm_setzero_si128();
+        for (std::size_t i = 0; i < n; ++i) {
+            e = _mm_or_si128(e, _mm_cmpeq_epi16(even, words[i]));
+            o = _mm_or_si128(o, _mm_cmpeq_epi16(odd, words[i]));
+        }
+        const uint32_t mask = (static_cast<uint32_t>(_mm_movemask_epi8(e)) & 0x5555u) |
+                              (static_cast<uint32_t>(_mm_movemask_epi8(o)) & 0x5555u) << 1;
+        if (mask == 0) continue;
+        if (const SignatureIndexEntry* hit = WalkCandidates(k, bytes, length, p, mask, start)) return hit;
+    }
+    return SearchScalar(k, bytes, length, start, p);
+}
+
+TESMORA_REALIGN __attribute__((target("ssse3"))) const SignatureIndexEntry* SearchSsse3(
+    const SearchKind& k, const uint8_t* bytes, std::size_t length, std::size_t& start) {
+    const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.nibbles[0]));
+    const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.nibbles[1]));
+    const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.nibbles[2]));
+    const __m128i t3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.nibbles[3]));
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t p = 0;
+    // Positions p .. p + 31 read bytes p .. p + 32.
+    for (; p + 33 <= length; p += 32) {
+        const __m128i m0 = Classify(bytes + p, t0, t1, t2, t3);
+        const __m128i m1 = Classify(bytes + p + 16, t0, t1, t2, t3);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(m0, m1), zero)) == 0xFFFF) continue;
+        const uint32_t mask = (~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(m0, zero))) & 0xFFFFu) |
+                              (~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(m1, zero))) & 0xFFFFu) << 16;
+        if (const SignatureIndexEntry* hit = WalkCandidates(k, bytes, length, p, mask, start)) return hit;
+    }
+    return SearchScalar(k, bytes, length, start, p);
+}
+
+#endif  // TESMORA_X86_KERNELS

@@ -1,0 +1,342 @@
+// Entries are filed under their anchor word. Searching "..4D 5A 9A E1 ..."
+// for a file record whose anchor word 0xE19A sits 49 bytes into a 136-byte
+// signature: at p, the position of 9A, the word 0xE19A selects the bucket;
+// the entry's signature would start at p - 49 and must end inside the range;
+// then its five head bytes and its CRC over the rest decide.
+//
+// The kernels (index_search.h) skip the positions whose word has an empty
+// bucket; this file holds the exact walk, the scalar kernel, the tables the
+// vector kernels read and the choice among them.
+#include "signature/signature_index.h"
+
+#include <cstring>
+
+#include "removers/remover.h"
+#include "signature/index_search.h"
+#include "signature/signature.h"
+
+namespace {
+
+constexpr int kGroups = 8;
+// Above this many anchor words the groups are dealt out without weighing.
+constexpr std::size_t kWeighedWords = 64;
+// Auto uses the nibble tables while they pass less than this share of
+// ordinary byte pairs (by g_wordFrequency), else the bitmap alone.
+constexpr double kUsefulShare = 0.03;
+// Auto uses 16-bit compares for at most this many words.
+constexpr std::size_t kAutoCompareWords = 8;
+
+bool Usable(const SignatureIndexEntry& e, uint8_t kind) {
+    if ((e.kinds & kind) == 0) return false;
+    const uint32_t length = kind == kMatchesInFiles ? e.fileLength : e.memoryLength;
+    return length >= kSignatureHeadSize;
+}
+
+// Nibble sets of one group: low/high nibble of the first byte, of the second.
+struct Group {
+    uint16_t sets[4] = {};
+
+    Group With(unsigned word) const {
+        Group g = *this;
+        g.sets[0] |= static_cast<uint16_t>(1u << (word & 15));
+        g.sets[1] |= static_cast<uint16_t>(1u << (word >> 4 & 15));
+        g.sets[2] |= static_cast<uint16_t>(1u << (word >> 8 & 15));
+        g.sets[3] |= static_cast<uint16_t>(1u << (word >> 12));
+        return g;
+    }
+
+    // Summed frequency of every word the group lets through.
+    double Mass() const {
+        unsigned first[256];
+        unsigned second[256];
+        const std::size_t nFirst = Bytes(sets[0], sets[1], first);
+        const std::size_t nSecond = Bytes(sets[2], sets[3], second);
+        double mass = 0;
+        for (std::size_t i = 0; i < nFirst; ++i) {
+            for (std::size_t j = 0; j < nSecond; ++j) mass += g_wordFrequency[first[i] | second[j] << 8];
+        }
+        return mass;
+    }
+
+    static std::size_t Bytes(uint16_t lows, uint16_t highs, unsigned* out) {
+        std::size_t n = 0;
+        for (unsigned h = 0; h < 16; ++h) {
+            for (unsigned l = 0; l < 16; ++l) {
+                if ((highs >> h & 1) != 0 && (lows >> l & 1) != 0) out[n++] = h << 4 | l;
+            }
+        }
+        return n;
+    }
+};
+
+// Fills the bitmap, word list and nibble tables of `k` from the buckets.
+// Returns the share of ordinary byte pairs the nibble tables let through.
+double TotalFrequency() {
+    double total = 0;
+    for (uint32_t f : g_wordFrequency) total += f;
+    return total;
+}
+
+double PrepareKind(SearchKind& k, const std::vector<const SignatureIndexEntry*>& heads) {
+    std::vector<unsigned> words;
+    for (unsigned w = 0; w < CSignatureIndex::kBucketCount; ++w) {
+        for (const SignatureIndexEntry* e = heads[w]; e != nullptr; e = e->next) {
+            if (Usable(*e, k.kind)) {
+                k.bitmap[w >> 3] = static_cast<uint8_t>(k.bitmap[w >> 3] | 1u << (w & 7));
+                words.push_back(w);
+                break;
+            }
+        }
+    }
+    k.wordCount = words.size();
+    for (std::size_t i = 0; i < words.size() && i < 16; ++i) k.words[i] = static_cast<uint16_t>(words[i]);
+
+    Group groups[kGroups];
+    double masses[kGroups] = {};
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        int best = static_cast<int>(i % kGroups);
+        if (words.size() <= kGroups) {
+            best = static_cast<int>(i);
+        } else if (words.size() <= kWeighedWords) {
+            double bestGrowth = 0;
+            for (int g = 0; g < kGroups; ++g) {
+                const double growth = groups[g].With(words[i]).Mass() - masses[g];
+                if (g == 0 || growth < bestGrowth) {
+                    bestGrowth = growth;
+                    best = g;
+                }
+            }
+        }
+        groups[best] = groups[best].With(words[i]);
+        masses[best] = groups[best].Mass();
+    }
+    double passed = 0;
+    for (int g = 0; g < kGroups; ++g) {
+        passed += masses[g];
+        for (int t = 0; t < 4; ++t) {
+            for (unsigned n = 0; n < 16; ++n) {
+                if ((groups[g].sets[t] >> n & 1) != 0) {
+                    k.nibbles[t][n] = static_cast<uint8_t>(k.nibbles[t][n] | 1u << g);
+                    k.nibbles[t][n + 16] = k.nibbles[t][n];
+                }
+            }
+        }
+    }
+    static const double kTotal = TotalFrequency();
+    return passed / kTotal;
+}
+
+bool CpuHas(SearchPath path) {
+#if defined(TESMORA_X86_KERNELS)
+    switch (path) {
+        case SearchPath::Auto:
+        case SearchPath::Scalar:
+            return true;
+        case SearchPath::Sse2:
+            return __builtin_cpu_supports("sse2");
+        case SearchPath::Ssse3:
+            return __builtin_cpu_supports("ssse3");
+        case SearchPath::Avx2:
+            return __builtin_cpu_supports("avx2");
+    }
+    return false;
+#else
+    return path == SearchPath::Auto || path == SearchPath::Scalar;
+#endif
+}
+
+const SignatureIndexEntry* SearchScalarAll(const SearchKind& k, const uint8_t* bytes, std::size_t length,
+                                           std::size_t& start) {
+    return SearchScalar(k, bytes, length, start, 0);
+}
+
+void Choose(SearchKind& k, SearchPath requested) {
+    const double share = k.passShare;
+    SearchPath path = requested;
+    if (path == SearchPath::Auto) {
+        if (share < kUsefulShare && CpuHas(SearchPath::Avx2)) {
+            path = SearchPath::Avx2;
+        } else if (share < kUsefulShare && CpuHas(SearchPath::Ssse3)) {
+            path = SearchPath::Ssse3;
+        } else if (k.wordCount <= kAutoCompareWords && CpuHas(SearchPath::Sse2)) {
+            path = SearchPath::Sse2;
+        } else {
+            path = SearchPath::Scalar;
+        }
+    }
+    if (path == SearchPath::Sse2 && k.wordCount > 16) path = SearchPath::Scalar;
+    k.path = path;
+    k.kernel = &SearchScalarAll;
+#if defined(TESMORA_X86_KERNELS)
+    if (path == SearchPath::Sse2) k.kernel = &SearchSse2;
+    if (path == SearchPath::Ssse3) k.kernel = &SearchSsse3;
+    if (path == SearchPath::Avx2) k.kernel = &SearchAvx2;
+#endif
+}
+
+}  // namespace
+
+const SignatureIndexEntry* WalkBucket(const SearchKind& k, const uint8_t* bytes, std::size_t length,
+                                      std::size_t p, std::size_t& start) {
+    const bool file = k.kind == kMatchesInFiles;
+    for (const SignatureIndexEntry* e = k.heads[WordAt(bytes, p)]; e != nullptr; e = e->next) {
+        const uint32_t size = file ? e->fileLength : e->memoryLength;
+        const uint32_t offset = file ? e->fileAnchorOffset : e->memoryAnchorOffset;
+        if (size == 0 || p < offset) continue;
+        const std::size_t at = p - offset;
+        if (size > length - at || (e->kinds & k.kind) == 0) continue;
+        // A record shorter than its own head (only a hand-made one) never matches.
+        if (size < kSignatureHeadSize) continue;
+        if (std::memcmp(bytes + at, file ? e->fileHead : e->memoryHead, kSignatureHeadSize) != 0) continue;
+        const uint32_t crc = SignatureCrc(kSignatureCrcInit, bytes + at + kSignatureHeadSize, size - kSignatureHeadSize);
+        if (crc != (file ? e->fileCrc : e->memoryCrc)) continue;
+        start = at;
+        return e;
+    }
+    return nullptr;
+}
+
+const SignatureIndexEntry* SearchScalar(const SearchKind& k, const uint8_t* bytes, std::size_t length,
+                                        std::size_t& start, std::size_t from) {
+    std::size_t p = from;
+    // Eight positions a step, read bytes p .. p + 8; one branch unless a bit is set.
+    for (; p + 9 <= length; p += 8) {
+        unsigned any = 0;
+        for (std::size_t j = 0; j < 8; ++j) {
+            const unsigned w = WordAt(bytes, p + j);
+            any |= static_cast<unsigned>(k.bitmap[w >> 3]) >> (w & 7);
+        }
+        if ((any & 1) == 0) continue;
+        for (std::size_t j = 0; j < 8; ++j) {
+            if (!k.Occupied(WordAt(bytes, p + j))) continue;
+            if (const SignatureIndexEntry* e = WalkBucket(k, bytes, length, p + j, start)) return e;
+        }
+    }
+    for (; p + 1 < length; ++p) {
+        if (!k.Occupied(WordAt(bytes, p))) continue;
+        if (const SignatureIndexEntry* e = WalkBucket(k, bytes, length, p, start)) return e;
+    }
+    return nullptr;
+}
+
+CSignatureIndex::CSignatureIndex() = default;
+CSignatureIndex::~CSignatureIndex() = default;
+
+void CSignatureIndex::Build(CMalwareRemover* const* removers, std::size_t count) {
+    Release();
+    entries_.reserve(2 * count);
+    std::vector<uint16_t> buckets;  // bucket word of each entry
+    buckets.reserve(2 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        CMalwareRemover* r = removers[i];
+        uint32_t headSize = 0;
+        SignatureIndexEntry file;
+        file.remover = r;
+        file.kinds = kMatchesInFiles;
+        std::memcpy(file.fileHead, r->GetFileSignatureHead(headSize), sizeof file.fileHead);
+        file.fileLength = r->GetFileSignatureLength();
+        file.fileAnchorOffset = r->GetFileSignatureAnchorOffset();
+        file.fileCrc = r->GetFileSignatureCrc();
+        SignatureIndexEntry memory;
+        memory.remover = r;
+        memory.kinds = kMatchesInMemory;
+        std::memcpy(memory.memoryHead, r->GetMemorySignatureHead(headSize), sizeof memory.memoryHead);
+        memory.memoryLength = r->GetMemorySignatureLength();
+        memory.memoryAnchorOffset = r->GetMemorySignatureAnchorOffset();
+        memory.memoryCrc = r->GetMemorySignatureCrc();
+        const uint16_t fileWord = r->GetFileSignatureAnchorWord();
+        const uint16_t memoryWord = r->GetMemorySignatureAnchorWord();
+
+        if (file.fileCrc == memory.memoryCrc && memory.memoryLength == file.fileLength &&
+            memory.memoryLength != 0 && memory.memoryAnchorOffset == file.fileAnchorOffset) {
+            SignatureIndexEntry both = file;
+            both.kinds = kMatchesInFiles | kMatchesInMemory;
+            std::memcpy(both.memoryHead, memory.memoryHead, sizeof both.memoryHead);
+            both.memoryLength = memory.memoryLength;
+            both.memoryAnchorOffset = memory.memoryAnchorOffset;
+            both.memoryCrc = memory.memoryCrc;
+            entries_.push_back(both);
+            buckets.push_back(fileWord);
+            continue;
+        }
+        if (file.fileLength > 0) {
+            entries_.push_back(file);
+            buckets.push_back(fileWord);
+        }
+        if (memory.memoryLength > 0) {
+            entries_.push_back(memory);
+            buckets.push_back(memoryWord);
+        }
+    }
+
+    heads_.assign(kBucketCount, nullptr);
+    std::vector<SignatureIndexEntry*> tails(kBucketCount, nullptr);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        SignatureIndexEntry* e = &entries_[i];
+        if (tails[buckets[i]] == nullptr) {
+            heads_[buckets[i]] = e;
+        } else {
+            tails[buckets[i]]->next = e;
+        }
+        tails[buckets[i]] = e;
+    }
+
+    file_ = std::make_unique<SearchKind>();
+    memory_ = std::make_unique<SearchKind>();
+    file_->kind = kMatchesInFiles;
+    memory_->kind = kMatchesInMemory;
+    SelectKernels();
+}
+
+void CSignatureIndex::SelectKernels() {
+    for (SearchKind* k : {file_.get(), memory_.get()}) {
+        const uint8_t kind = k->kind;
+        *k = SearchKind();
+        k->kind = kind;
+        k->heads = heads_.data();
+        k->passShare = PrepareKind(*k, heads_);
+        Choose(*k, requested_);
+    }
+}
+
+void CSignatureIndex::Release() {
+    file_.reset();
+    memory_.reset();
+    heads_.clear();
+    heads_.shrink_to_fit();
+    entries_.clear();
+    entries_.shrink_to_fit();
+}
+
+const SignatureIndexEntry* CSignatureIndex::FindInMemory(const uint8_t* bytes, std::size_t length) const {
+    std::size_t start = 0;
+    if (!memory_ || length < 3 || memory_->wordCount == 0) return nullptr;
+    return memory_->kernel(*memory_, bytes, length, start);
+}
+
+const SignatureIndexEntry* CSignatureIndex::FindInFile(const uint8_t* bytes, std::size_t length,
+                                                       std::size_t& start) const {
+    start = 0;
+    if (!file_ || length < 3 || file_->wordCount == 0) return nullptr;
+    return file_->kernel(*file_, bytes, length, start);
+}
+
+const SignatureIndexEntry* CSignatureIndex::Bucket(uint16_t word) const {
+    return heads_.empty() ? nullptr : heads_[word];
+}
+
+bool CSignatureIndex::IsSupported(SearchPath path) { return CpuHas(path); }
+
+bool CSignatureIndex::UsePath(SearchPath path) {
+    if (!CpuHas(path)) return false;
+    requested_ = path;
+    if (file_) {
+        for (SearchKind* k : {file_.get(), memory_.get()}) Choose(*k, requested_);
+    }
+    return true;
+}
+
+SearchPath CSignatureIndex::ActivePath(uint8_t kind) const {
+    const SearchKind* k = kind == kMatchesInFiles ? file_.get() : memory_.get();
+    return k != nullptr ? k->path : SearchPath::Scalar;
+}
