@@ -7,6 +7,7 @@
 #include "common/text16.h"
 #include "script/fixed_folders.h"
 #include "script/parser.h"
+#include "signature/signature.h"
 #include "tools/commands.h"
 #include "tools/tool_io.h"
 
@@ -50,6 +51,12 @@ void LoadDefaultFolders(CFixedFolders& folders) {
 #else
     (void)folders;
 #endif
+}
+
+// "-" without a signature, else whether it yields a search record.
+const char* RecordState(const std::optional<std::string>& hex) {
+    if (!hex) return "-";
+    return BuildSignatureRecord(hex) ? "yes" : "no";
 }
 
 int Usage(const std::string& problem) {
@@ -112,7 +119,8 @@ int RunCheckCommand(int argc, char** argv) {
         const std::size_t mem = d.memorySignature ? d.memorySignature->size() / 2 : 0;
         const std::size_t file = d.fileSignature ? d.fileSignature->size() / 2 : 0;
         out += Utf16ToUtf8(d.baseName) + "." + Utf16ToUtf8(d.variantName) + "\tmem=" + std::to_string(mem) +
-               "\tfile=" + std::to_string(file) + "\tactions=" + std::to_string(d.actions.size()) + "\n";
+               "\tfile=" + std::to_string(file) + "\tactions=" + std::to_string(d.actions.size()) +
+               "\trecords=" + RecordState(d.memorySignature) + "," + RecordState(d.fileSignature) + "\n";
     }
     WriteOut(out);
     return 0;

@@ -23,7 +23,7 @@ same() {  # same NAME FILE EXPECTED_TEXT
 }
 
 expect embedded 0 "$sig" check
-same embedded-out "$tmp/out" 'Worm/NetSky.AA\tmem=0\tfile=126\tactions=4\nWorm/NetSky.B.1\tmem=0\tfile=126\tactions=11\nWorm/NetSky.C\tmem=0\tfile=126\tactions=3\nWorm/NetSky.D.Dam\tmem=0\tfile=126\tactions=3\nWorm/NetSky.P\tmem=0\tfile=126\tactions=5\nWorm/NetSky.X\tmem=0\tfile=126\tactions=4\nWorm/Mytob.IN.2\tmem=0\tfile=126\tactions=6\nWorm/Mytob.KS\tmem=0\tfile=126\tactions=4\n'
+same embedded-out "$tmp/out" 'Worm/NetSky.AA\tmem=0\tfile=126\tactions=4\trecords=-,yes\nWorm/NetSky.B.1\tmem=0\tfile=126\tactions=11\trecords=-,yes\nWorm/NetSky.C\tmem=0\tfile=126\tactions=3\trecords=-,yes\nWorm/NetSky.D.Dam\tmem=0\tfile=126\tactions=3\trecords=-,yes\nWorm/NetSky.P\tmem=0\tfile=126\tactions=5\trecords=-,yes\nWorm/NetSky.X\tmem=0\tfile=126\tactions=4\trecords=-,yes\nWorm/Mytob.IN.2\tmem=0\tfile=126\tactions=6\trecords=-,yes\nWorm/Mytob.KS\tmem=0\tfile=126\tactions=4\trecords=-,yes\n'
 same embedded-err "$tmp/err" ''
 
 # The resource file itself (UTF-16LE with mark) gives the same lines.
@@ -35,13 +35,33 @@ cmp -s "$tmp/out" "$tmp/embedded.out" || { echo "FAIL resource-file: output diff
 sigtext=$(printf '%064d' 0 | tr 0 A)
 printf '[Malware A.B]\nSIGNATURE_MEM %s\nREMOVE_FILE x %%COOKIES%%\\y z\n' "$sigtext" >"$tmp/utf8.txt"
 expect utf8 0 "$sig" check --folder COOKIES= "$tmp/utf8.txt"
-same utf8-out "$tmp/out" 'A.B\tmem=32\tfile=0\tactions=1\n'
+same utf8-out "$tmp/out" 'A.B\tmem=32\tfile=0\tactions=1\trecords=yes,-\n'
 
 # A diagnostic on standard error, as the message box shows it.
 printf '[Malware A.B]\r\n\r\nSIGNATURE_FILE 0G\r\n' >"$tmp/bad.txt"
 expect bad 1 "$sig" check "$tmp/bad.txt"
 same bad-err "$tmp/err" 'Line   3: The line contains a bad character encountered at position 2.\n'
 same bad-out "$tmp/out" ''
+
+# A 31-byte signature parses but yields no search record.
+printf '[Malware A.B]\nSIGNATURE_MEM %s\nSIGNATURE_FILE %s\nREMOVE_FILE x\n' "${sigtext:0:62}" "$sigtext" >"$tmp/short.txt"
+expect short 0 "$sig" check "$tmp/short.txt"
+same short-out "$tmp/out" 'A.B\tmem=31\tfile=32\tactions=1\trecords=no,yes\n'
+
+# record: head, anchor word, length, anchor offset, then the CRC of bytes 5..31
+# (0x970387F6, as zlib's crc32 gives it with the start and end inversions undone).
+expect record 0 "$sig" record "$(printf '%032d' 0 | sed 's/0/4D/g')"
+same record-out "$tmp/out" '4D4D4D4D4D4D4D20000000F6870397\n'
+expect record-blanks 0 "$sig" record "4D $(printf '%031d' 0 | sed 's/0/4D/g') "
+# Blanks are skipped but count: 66 characters give 33 bytes, the last one 0.
+same record-blanks-out "$tmp/out" '4D4D4D4D4D4D4D21000000AE544954\n'
+for text in "$(printf '%031d' 0 | sed 's/0/4D/g')" "$(printf '%064d' 0)G" "$(printf '%08194d' 0)"; do
+    expect record-none 1 "$sig" record "$text"
+    same record-none-out "$tmp/out" ''
+done
+expect record-8192 0 "$sig" record "$(printf '%08192d' 0)"
+expect record-usage 2 "$sig" record
+expect record-usage-extra 2 "$sig" record 00 00
 
 expect missing-file 2 "$sig" check "$tmp/none.txt"
 expect unknown-folder 2 "$sig" check --folder NOSUCH=x
