@@ -4,9 +4,10 @@
 // may be an occupied anchor word of one kind, in increasing order, to
 // WalkBucket, which does the exact walk. The vector kernels classify bytes
 // through nibble tables: for each of 8 groups of anchor words, bit g of
-//   first[lo(b[p])] & first[hi(b[p])] & second[lo(b[p+1])] & second[hi(b[p+1])]
+//   t0[lo(b[p])] & t1[hi(b[p])] & t2[lo(b[p+1])] & t3[hi(b[p+1])]
 // is set when each nibble occurs at its place in some word of group g; a set
-// bit is only a candidate, confirmed by the exact bitmap.
+// bit is only a candidate, confirmed by the exact word table. Three tables are
+// tested first, 64 positions at a time; the fourth only where they pass.
 #pragma once
 
 #include <cstddef>
@@ -21,17 +22,22 @@ using SearchKernel = const SignatureIndexEntry* (*)(const SearchKind& kind, cons
 struct SearchKind {
     uint8_t kind = 0;  // kMatchesInFiles or kMatchesInMemory
     const SignatureIndexEntry* const* heads = nullptr;
-    uint8_t bitmap[65536 / 8] = {};  // words whose bucket holds a usable entry of this kind
+    // 1 for each word whose bucket holds a usable entry of this kind (a byte
+    // a word: one load and no bit arithmetic per position).
+    uint8_t occupied[65536] = {};
     std::size_t wordCount = 0;
     uint16_t words[16] = {};  // the words, when there are at most 16
     // Nibble tables, each 16 entries twice (one per 128-bit lane): low and
     // high nibble of the first byte, low and high nibble of the second.
     uint8_t nibbles[4][32] = {};
-    double passShare = 1;  // share of ordinary byte pairs the nibble tables pass
+    // The high-nibble table tested only where the other three pass: of the
+    // first byte (table 1) when true, else of the second (table 3).
+    bool secondStageFirstHigh = false;
+    double passShare = 1;  // share of ordinary byte pairs all four tables pass
     SearchKernel kernel = nullptr;
-    SearchPath path = SearchPath::Scalar;
+    SearchMethod path = SearchMethod::Scalar;
 
-    bool Occupied(unsigned word) const { return (bitmap[word >> 3] >> (word & 7) & 1) != 0; }
+    bool Occupied(unsigned word) const { return occupied[word] != 0; }
 };
 
 inline unsigned WordAt(const uint8_t* bytes, std::size_t p) {
@@ -42,7 +48,7 @@ inline unsigned WordAt(const uint8_t* bytes, std::size_t p) {
 const SignatureIndexEntry* WalkBucket(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
                                       std::size_t p, std::size_t& start);
 
-// Bitmap checks of the positions from `from` to length - 2.
+// Word-table checks of the positions from `from` to length - 2.
 const SignatureIndexEntry* SearchScalar(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
                                         std::size_t& start, std::size_t from);
 

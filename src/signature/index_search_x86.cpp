@@ -4,7 +4,8 @@
 // SSE2: the 16 bytes at p hold the words of the even positions p, p + 2, ...
 // and the 16 bytes at p + 1 those of the odd ones; one 16-bit compare per
 // anchor word and load tests 8 positions exactly.
-// SSSE3: PSHUFB looks up the four nibble tables for 16 positions at once.
+// SSSE3: PSHUFB looks up the nibble tables for 16 positions at once, three
+// tables first and the fourth where they pass.
 #include "signature/index_search.h"
 
 #if defined(TESMORA_X86_KERNELS)
@@ -32,16 +33,46 @@ inline const SignatureIndexEntry* WalkCandidates(const SearchKind& k, const uint
     return nullptr;
 }
 
-__attribute__((target("ssse3"))) inline __m128i Classify(const uint8_t* at, __m128i t0, __m128i t1, __m128i t2,
-                                                         __m128i t3) {
+// The first-stage tables for positions at .. at + 15 (see index_search_avx2.cpp).
+template <bool kLateFirstHigh>
+__attribute__((target("ssse3"))) inline __m128i Early(const uint8_t* at, const __m128i (&t)[4]) {
     const __m128i low = _mm_set1_epi8(0x0F);
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
-    const __m128i first = _mm_and_si128(_mm_shuffle_epi8(t0, _mm_and_si128(a, low)),
-                                        _mm_shuffle_epi8(t1, _mm_and_si128(_mm_srli_epi16(a, 4), low)));
-    const __m128i second = _mm_and_si128(_mm_shuffle_epi8(t2, _mm_and_si128(b, low)),
-                                         _mm_shuffle_epi8(t3, _mm_and_si128(_mm_srli_epi16(b, 4), low)));
-    return _mm_and_si128(first, second);
+    const __m128i lows = _mm_and_si128(_mm_shuffle_epi8(t[0], _mm_and_si128(a, low)),
+                                       _mm_shuffle_epi8(t[2], _mm_and_si128(b, low)));
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(kLateFirstHigh ? b : a, 4), low);
+    return _mm_and_si128(lows, _mm_shuffle_epi8(kLateFirstHigh ? t[3] : t[1], high));
+}
+
+template <bool kLateFirstHigh>
+__attribute__((target("ssse3"))) inline __m128i Late(const uint8_t* at, const __m128i (&t)[4]) {
+    const __m128i low = _mm_set1_epi8(0x0F);
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + (kLateFirstHigh ? 0 : 1)));
+    return _mm_shuffle_epi8(kLateFirstHigh ? t[1] : t[3], _mm_and_si128(_mm_srli_epi16(v, 4), low));
+}
+
+__attribute__((target("sse2"))) inline uint32_t Passed(__m128i m) {
+    return ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(m, _mm_setzero_si128()))) & 0xFFFFu;
+}
+
+template <bool kLateFirstHigh>
+TESMORA_REALIGN __attribute__((target("ssse3"))) const SignatureIndexEntry* SearchNibbles(
+    const SearchKind& k, const uint8_t* bytes, std::size_t length, std::size_t& start) {
+    __m128i t[4];
+    for (int i = 0; i < 4; ++i) t[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.nibbles[i]));
+    std::size_t p = 0;
+    // Positions p .. p + 31 read bytes p .. p + 32.
+    for (; p + 33 <= length; p += 32) {
+        const __m128i e0 = Early<kLateFirstHigh>(bytes + p, t);
+        const __m128i e1 = Early<kLateFirstHigh>(bytes + p + 16, t);
+        if (Passed(_mm_or_si128(e0, e1)) == 0) continue;
+        const uint32_t mask = Passed(_mm_and_si128(e0, Late<kLateFirstHigh>(bytes + p, t))) |
+                              Passed(_mm_and_si128(e1, Late<kLateFirstHigh>(bytes + p + 16, t))) << 16;
+        if (mask == 0) continue;
+        if (const SignatureIndexEntry* hit = WalkCandidates(k, bytes, length, p, mask, start)) return hit;
+    }
+    return SearchScalar(k, bytes, length, start, p);
 }
 
 }  // namespace
@@ -70,24 +101,10 @@ TESMORA_REALIGN __attribute__((target("sse2"))) const SignatureIndexEntry* Searc
     return SearchScalar(k, bytes, length, start, p);
 }
 
-TESMORA_REALIGN __attribute__((target("ssse3"))) const SignatureIndexEntry* SearchSsse3(
-    const SearchKind& k, const uint8_t* bytes, std::size_t length, std::size_t& start) {
-    const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.nibbles[0]));
-    const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.nibbles[1]));
-    const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.nibbles[2]));
-    const __m128i t3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.nibbles[3]));
-    const __m128i zero = _mm_setzero_si128();
-    std::size_t p = 0;
-    // Positions p .. p + 31 read bytes p .. p + 32.
-    for (; p + 33 <= length; p += 32) {
-        const __m128i m0 = Classify(bytes + p, t0, t1, t2, t3);
-        const __m128i m1 = Classify(bytes + p + 16, t0, t1, t2, t3);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(m0, m1), zero)) == 0xFFFF) continue;
-        const uint32_t mask = (~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(m0, zero))) & 0xFFFFu) |
-                              (~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(m1, zero))) & 0xFFFFu) << 16;
-        if (const SignatureIndexEntry* hit = WalkCandidates(k, bytes, length, p, mask, start)) return hit;
-    }
-    return SearchScalar(k, bytes, length, start, p);
+const SignatureIndexEntry* SearchSsse3(const SearchKind& k, const uint8_t* bytes, std::size_t length,
+                                       std::size_t& start) {
+    return k.secondStageFirstHigh ? SearchNibbles<true>(k, bytes, length, start)
+                                  : SearchNibbles<false>(k, bytes, length, start);
 }
 
 #endif  // TESMORA_X86_KERNELS

@@ -21,7 +21,7 @@ constexpr int kGroups = 8;
 // Above this many anchor words the groups are dealt out without weighing.
 constexpr std::size_t kWeighedWords = 64;
 // Auto uses the nibble tables while they pass less than this share of
-// ordinary byte pairs (by g_wordFrequency), else the bitmap alone.
+// ordinary byte pairs (by g_wordFrequency), else the word table alone.
 constexpr double kUsefulShare = 0.03;
 // Auto uses 16-bit compares for at most this many words.
 constexpr std::size_t kAutoCompareWords = 8;
@@ -38,19 +38,17 @@ struct Group {
 
     Group With(unsigned word) const {
         Group g = *this;
-        g.sets[0] |= static_cast<uint16_t>(1u << (word & 15));
-        g.sets[1] |= static_cast<uint16_t>(1u << (word >> 4 & 15));
-        g.sets[2] |= static_cast<uint16_t>(1u << (word >> 8 & 15));
-        g.sets[3] |= static_cast<uint16_t>(1u << (word >> 12));
+        for (int t = 0; t < 4; ++t) g.sets[t] |= static_cast<uint16_t>(1u << (word >> (4 * t) & 15));
         return g;
     }
 
-    // Summed frequency of every word the group lets through.
-    double Mass() const {
+    // Summed frequency of every word the group lets through when the nibble
+    // table `ignored` (1 or 3, or -1 for none) is not consulted.
+    double Mass(int ignored) const {
         unsigned first[256];
         unsigned second[256];
-        const std::size_t nFirst = Bytes(sets[0], sets[1], first);
-        const std::size_t nSecond = Bytes(sets[2], sets[3], second);
+        const std::size_t nFirst = Bytes(sets[0], ignored == 1 ? 0xFFFF : sets[1], first);
+        const std::size_t nSecond = Bytes(sets[2], ignored == 3 ? 0xFFFF : sets[3], second);
         double mass = 0;
         for (std::size_t i = 0; i < nFirst; ++i) {
             for (std::size_t j = 0; j < nSecond; ++j) mass += g_wordFrequency[first[i] | second[j] << 8];
@@ -69,20 +67,46 @@ struct Group {
     }
 };
 
-// Fills the bitmap, word list and nibble tables of `k` from the buckets.
-// Returns the share of ordinary byte pairs the nibble tables let through.
 double TotalFrequency() {
     double total = 0;
     for (uint32_t f : g_wordFrequency) total += f;
     return total;
 }
 
-double PrepareKind(SearchKind& k, const std::vector<const SignatureIndexEntry*>& heads) {
+// Deals `words` into the groups, each word where it adds the least mass of
+// the first stage (which skips the table `ignored`). Returns that mass.
+double DealGroups(const std::vector<unsigned>& words, int ignored, Group (&groups)[kGroups]) {
+    double masses[kGroups] = {};
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        int best = static_cast<int>(i % kGroups);
+        if (words.size() > kGroups && words.size() <= kWeighedWords) {
+            double bestGrowth = 0;
+            for (int g = 0; g < kGroups; ++g) {
+                const double growth = groups[g].With(words[i]).Mass(ignored) - masses[g];
+                if (g == 0 || growth < bestGrowth) {
+                    bestGrowth = growth;
+                    best = g;
+                }
+            }
+        }
+        groups[best] = groups[best].With(words[i]);
+        masses[best] = groups[best].Mass(ignored);
+    }
+    double total = 0;
+    for (double m : masses) total += m;
+    return total;
+}
+
+// Fills the word table, word list and nibble tables of `k` from the buckets.
+// The vector kernels test three tables first and the fourth only where those
+// pass; of the two high-nibble tables the one whose omission passes less
+// ordinary data is left for the second stage.
+void PrepareKind(SearchKind& k, const std::vector<const SignatureIndexEntry*>& heads) {
     std::vector<unsigned> words;
     for (unsigned w = 0; w < CSignatureIndex::kBucketCount; ++w) {
         for (const SignatureIndexEntry* e = heads[w]; e != nullptr; e = e->next) {
             if (Usable(*e, k.kind)) {
-                k.bitmap[w >> 3] = static_cast<uint8_t>(k.bitmap[w >> 3] | 1u << (w & 7));
+                k.occupied[w] = 1;
                 words.push_back(w);
                 break;
             }
@@ -91,28 +115,15 @@ double PrepareKind(SearchKind& k, const std::vector<const SignatureIndexEntry*>&
     k.wordCount = words.size();
     for (std::size_t i = 0; i < words.size() && i < 16; ++i) k.words[i] = static_cast<uint16_t>(words[i]);
 
-    Group groups[kGroups];
-    double masses[kGroups] = {};
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        int best = static_cast<int>(i % kGroups);
-        if (words.size() <= kGroups) {
-            best = static_cast<int>(i);
-        } else if (words.size() <= kWeighedWords) {
-            double bestGrowth = 0;
-            for (int g = 0; g < kGroups; ++g) {
-                const double growth = groups[g].With(words[i]).Mass() - masses[g];
-                if (g == 0 || growth < bestGrowth) {
-                    bestGrowth = growth;
-                    best = g;
-                }
-            }
-        }
-        groups[best] = groups[best].With(words[i]);
-        masses[best] = groups[best].Mass();
-    }
+    Group skipFirst[kGroups];
+    Group skipSecond[kGroups];
+    const double massSkipFirst = DealGroups(words, 1, skipFirst);
+    const double massSkipSecond = DealGroups(words, 3, skipSecond);
+    k.secondStageFirstHigh = massSkipFirst < massSkipSecond;
+    const Group* groups = k.secondStageFirstHigh ? skipFirst : skipSecond;
     double passed = 0;
     for (int g = 0; g < kGroups; ++g) {
-        passed += masses[g];
+        passed += groups[g].Mass(-1);
         for (int t = 0; t < 4; ++t) {
             for (unsigned n = 0; n < 16; ++n) {
                 if ((groups[g].sets[t] >> n & 1) != 0) {
@@ -123,25 +134,25 @@ double PrepareKind(SearchKind& k, const std::vector<const SignatureIndexEntry*>&
         }
     }
     static const double kTotal = TotalFrequency();
-    return passed / kTotal;
+    k.passShare = passed / kTotal;
 }
 
-bool CpuHas(SearchPath path) {
+bool CpuHas(SearchMethod path) {
 #if defined(TESMORA_X86_KERNELS)
     switch (path) {
-        case SearchPath::Auto:
-        case SearchPath::Scalar:
+        case SearchMethod::Auto:
+        case SearchMethod::Scalar:
             return true;
-        case SearchPath::Sse2:
+        case SearchMethod::Sse2:
             return __builtin_cpu_supports("sse2");
-        case SearchPath::Ssse3:
+        case SearchMethod::Ssse3:
             return __builtin_cpu_supports("ssse3");
-        case SearchPath::Avx2:
+        case SearchMethod::Avx2:
             return __builtin_cpu_supports("avx2");
     }
     return false;
 #else
-    return path == SearchPath::Auto || path == SearchPath::Scalar;
+    return path == SearchMethod::Auto || path == SearchMethod::Scalar;
 #endif
 }
 
@@ -150,27 +161,27 @@ const SignatureIndexEntry* SearchScalarAll(const SearchKind& k, const uint8_t* b
     return SearchScalar(k, bytes, length, start, 0);
 }
 
-void Choose(SearchKind& k, SearchPath requested) {
+void Choose(SearchKind& k, SearchMethod requested) {
     const double share = k.passShare;
-    SearchPath path = requested;
-    if (path == SearchPath::Auto) {
-        if (share < kUsefulShare && CpuHas(SearchPath::Avx2)) {
-            path = SearchPath::Avx2;
-        } else if (share < kUsefulShare && CpuHas(SearchPath::Ssse3)) {
-            path = SearchPath::Ssse3;
-        } else if (k.wordCount <= kAutoCompareWords && CpuHas(SearchPath::Sse2)) {
-            path = SearchPath::Sse2;
+    SearchMethod path = requested;
+    if (path == SearchMethod::Auto) {
+        if (share < kUsefulShare && CpuHas(SearchMethod::Avx2)) {
+            path = SearchMethod::Avx2;
+        } else if (share < kUsefulShare && CpuHas(SearchMethod::Ssse3)) {
+            path = SearchMethod::Ssse3;
+        } else if (k.wordCount <= kAutoCompareWords && CpuHas(SearchMethod::Sse2)) {
+            path = SearchMethod::Sse2;
         } else {
-            path = SearchPath::Scalar;
+            path = SearchMethod::Scalar;
         }
     }
-    if (path == SearchPath::Sse2 && k.wordCount > 16) path = SearchPath::Scalar;
+    if (path == SearchMethod::Sse2 && k.wordCount > 16) path = SearchMethod::Scalar;
     k.path = path;
     k.kernel = &SearchScalarAll;
 #if defined(TESMORA_X86_KERNELS)
-    if (path == SearchPath::Sse2) k.kernel = &SearchSse2;
-    if (path == SearchPath::Ssse3) k.kernel = &SearchSsse3;
-    if (path == SearchPath::Avx2) k.kernel = &SearchAvx2;
+    if (path == SearchMethod::Sse2) k.kernel = &SearchSse2;
+    if (path == SearchMethod::Ssse3) k.kernel = &SearchSsse3;
+    if (path == SearchMethod::Avx2) k.kernel = &SearchAvx2;
 #endif
 }
 
@@ -199,14 +210,11 @@ const SignatureIndexEntry* WalkBucket(const SearchKind& k, const uint8_t* bytes,
 const SignatureIndexEntry* SearchScalar(const SearchKind& k, const uint8_t* bytes, std::size_t length,
                                         std::size_t& start, std::size_t from) {
     std::size_t p = from;
-    // Eight positions a step, read bytes p .. p + 8; one branch unless a bit is set.
+    // Eight positions a step, read bytes p .. p + 8; one branch unless one is occupied.
     for (; p + 9 <= length; p += 8) {
         unsigned any = 0;
-        for (std::size_t j = 0; j < 8; ++j) {
-            const unsigned w = WordAt(bytes, p + j);
-            any |= static_cast<unsigned>(k.bitmap[w >> 3]) >> (w & 7);
-        }
-        if ((any & 1) == 0) continue;
+        for (std::size_t j = 0; j < 8; ++j) any |= k.occupied[WordAt(bytes, p + j)];
+        if (any == 0) continue;
         for (std::size_t j = 0; j < 8; ++j) {
             if (!k.Occupied(WordAt(bytes, p + j))) continue;
             if (const SignatureIndexEntry* e = WalkBucket(k, bytes, length, p + j, start)) return e;
@@ -294,7 +302,7 @@ void CSignatureIndex::SelectKernels() {
         *k = SearchKind();
         k->kind = kind;
         k->heads = heads_.data();
-        k->passShare = PrepareKind(*k, heads_);
+        PrepareKind(*k, heads_);
         Choose(*k, requested_);
     }
 }
@@ -325,9 +333,9 @@ const SignatureIndexEntry* CSignatureIndex::Bucket(uint16_t word) const {
     return heads_.empty() ? nullptr : heads_[word];
 }
 
-bool CSignatureIndex::IsSupported(SearchPath path) { return CpuHas(path); }
+bool CSignatureIndex::IsSupported(SearchMethod path) { return CpuHas(path); }
 
-bool CSignatureIndex::UsePath(SearchPath path) {
+bool CSignatureIndex::UsePath(SearchMethod path) {
     if (!CpuHas(path)) return false;
     requested_ = path;
     if (file_) {
@@ -336,7 +344,7 @@ bool CSignatureIndex::UsePath(SearchPath path) {
     return true;
 }
 
-SearchPath CSignatureIndex::ActivePath(uint8_t kind) const {
+SearchMethod CSignatureIndex::ActivePath(uint8_t kind) const {
     const SearchKind* k = kind == kMatchesInFiles ? file_.get() : memory_.get();
-    return k != nullptr ? k->path : SearchPath::Scalar;
+    return k != nullptr ? k->path : SearchMethod::Scalar;
 }

@@ -29,9 +29,9 @@ struct SignatureIndexEntry {
 };
 
 // How the finds look for candidate anchor words; results never differ.
-enum class SearchPath {
+enum class SearchMethod {
     Auto,    // the fastest this CPU and the index's words allow
-    Scalar,  // a bitmap of occupied buckets, any CPU
+    Scalar,  // a table of occupied buckets, any CPU
     Sse2,    // 16-bit compares against up to 16 anchor words
     Ssse3,   // nibble-table classification, 16 positions a step
     Avx2,    // the same, 32 positions a step
@@ -66,13 +66,13 @@ public:
     const SignatureIndexEntry* Bucket(uint16_t word) const;
 
     // Whether this CPU can run `path`.
-    static bool IsSupported(SearchPath path);
+    static bool IsSupported(SearchMethod path);
     // Selects the search method for later finds; false (nothing changed) when
     // the CPU lacks it. A method that cannot serve a kind's set of anchor
     // words (Sse2 beyond 16 words) falls back to Scalar for that kind.
-    bool UsePath(SearchPath path);
+    bool UsePath(SearchMethod path);
     // The method the finds of `kind` (kMatchesInFiles or kMatchesInMemory) use.
-    SearchPath ActivePath(uint8_t kind) const;
+    SearchMethod ActivePath(uint8_t kind) const;
 
 private:
     void SelectKernels();
@@ -81,5 +81,5 @@ private:
     std::vector<const SignatureIndexEntry*> heads_;
     std::unique_ptr<SearchKind> file_;
     std::unique_ptr<SearchKind> memory_;
-    SearchPath requested_ = SearchPath::Auto;
+    SearchMethod requested_ = SearchMethod::Auto;
 };

@@ -12,12 +12,12 @@
 
 namespace {
 
-const SearchPath kAllPaths[] = {SearchPath::Auto, SearchPath::Scalar, SearchPath::Sse2, SearchPath::Ssse3,
-                                SearchPath::Avx2};
+const SearchMethod kAllPaths[] = {SearchMethod::Auto, SearchMethod::Scalar, SearchMethod::Sse2, SearchMethod::Ssse3,
+                                SearchMethod::Avx2};
 
-std::vector<SearchPath> SupportedPaths() {
-    std::vector<SearchPath> paths;
-    for (SearchPath p : kAllPaths) {
+std::vector<SearchMethod> SupportedPaths() {
+    std::vector<SearchMethod> paths;
+    for (SearchMethod p : kAllPaths) {
         if (CSignatureIndex::IsSupported(p)) paths.push_back(p);
     }
     return paths;
@@ -126,7 +126,7 @@ TEST(SignatureIndexTest, SignatureMustLieWhollyInsideTheRange) {
         {"first byte one before the range, anchor inside", 0, 30, 1, 0, false},
         {"range exactly the signature", 0, 0, 0, 0, true},
     };
-    for (SearchPath path : SupportedPaths()) {
+    for (SearchMethod path : SupportedPaths()) {
         ASSERT_TRUE(d.index.UsePath(path));
         for (const auto& c : kCases) {
             SCOPED_TRACE(std::string(c.what) + " path " + std::to_string(static_cast<int>(path)));
@@ -153,7 +153,7 @@ TEST(SignatureIndexTest, TinyAndEmptyRangesNeverMatch) {
     d.Add(RecordOf(AnchoredSignature(5)), FakeSignature());
     d.Build();
     const uint8_t ones[3] = {1, 1, 1};
-    for (SearchPath path : SupportedPaths()) {
+    for (SearchMethod path : SupportedPaths()) {
         ASSERT_TRUE(d.index.UsePath(path));
         for (size_t n = 0; n <= 3; ++n) {
             size_t start = 5;
@@ -178,7 +178,7 @@ TEST(SignatureIndexTest, RecordsLongerThanAnyRangeAreSkipped) {
     d.Add(huge, huge);
     d.Add(farAnchor, FakeSignature());
     d.Build();
-    for (SearchPath path : SupportedPaths()) {
+    for (SearchMethod path : SupportedPaths()) {
         ASSERT_TRUE(d.index.UsePath(path));
         size_t start = 0;
         EXPECT_EQ(nullptr, d.index.FindInFile(sig.data(), sig.size(), start));
@@ -218,7 +218,7 @@ TEST(SignatureIndexTest, FirstAnchorThenRegistrationOrderWins) {
         CMalwareRemover* made[3];
         for (int i : c.order) made[i] = d.Add(FakeSignature(), records[i]);
         d.Build();
-        for (SearchPath path : SupportedPaths()) {
+        for (SearchMethod path : SupportedPaths()) {
             ASSERT_TRUE(d.index.UsePath(path));
             size_t start = 0;
             const SignatureIndexEntry* e = d.index.FindInFile(range.data(), range.size(), start);
@@ -239,7 +239,7 @@ TEST(SignatureIndexTest, KindsDecideWhichFindSeesAnEntry) {
     CMalwareRemover* memorySig = d.Add(RecordOf(other), FakeSignature());
     CMalwareRemover* both = d.Add(RecordOf(other), RecordOf(other));
     d.Build();
-    for (SearchPath path : SupportedPaths()) {
+    for (SearchMethod path : SupportedPaths()) {
         ASSERT_TRUE(d.index.UsePath(path));
         size_t start = 0;
         const SignatureIndexEntry* f = d.index.FindInFile(range.data(), range.size(), start);
@@ -260,22 +260,22 @@ TEST(SignatureIndexTest, PathSelection) {
     CRandom rng(11);
     for (int i = 0; i < 20; ++i) d.Add(FakeSignature(), RecordOf(rng.Bytes(40)));
     d.Build();
-    EXPECT_TRUE(d.index.UsePath(SearchPath::Scalar));
-    EXPECT_EQ(SearchPath::Scalar, d.index.ActivePath(kMatchesInFiles));
-    if (CSignatureIndex::IsSupported(SearchPath::Sse2)) {
-        ASSERT_TRUE(d.index.UsePath(SearchPath::Sse2));
-        EXPECT_EQ(SearchPath::Scalar, d.index.ActivePath(kMatchesInFiles));  // 20 words exceed 16 compares
+    EXPECT_TRUE(d.index.UsePath(SearchMethod::Scalar));
+    EXPECT_EQ(SearchMethod::Scalar, d.index.ActivePath(kMatchesInFiles));
+    if (CSignatureIndex::IsSupported(SearchMethod::Sse2)) {
+        ASSERT_TRUE(d.index.UsePath(SearchMethod::Sse2));
+        EXPECT_EQ(SearchMethod::Scalar, d.index.ActivePath(kMatchesInFiles));  // 20 words exceed 16 compares
     }
-    if (CSignatureIndex::IsSupported(SearchPath::Avx2)) {
-        ASSERT_TRUE(d.index.UsePath(SearchPath::Auto));
-        EXPECT_EQ(SearchPath::Avx2, d.index.ActivePath(kMatchesInFiles));
+    if (CSignatureIndex::IsSupported(SearchMethod::Avx2)) {
+        ASSERT_TRUE(d.index.UsePath(SearchMethod::Auto));
+        EXPECT_EQ(SearchMethod::Avx2, d.index.ActivePath(kMatchesInFiles));
     }
 }
 
 // Random records and bytes: every search method gives the reference walk's
 // result over many sub-ranges.
 TEST(SignatureIndexTest, RandomizedAgreesWithReferenceWalk) {
-    const std::vector<SearchPath> paths = SupportedPaths();
+    const std::vector<SearchMethod> paths = SupportedPaths();
     for (uint64_t round = 0; round < 150; ++round) {
         SCOPED_TRACE(round);
         CRandom rng(1000 + round);
@@ -330,7 +330,7 @@ TEST(SignatureIndexTest, RandomizedAgreesWithReferenceWalk) {
         }
         d.Build();
 
-        for (SearchPath path : paths) {
+        for (SearchMethod path : paths) {
             ASSERT_TRUE(d.index.UsePath(path));
             SCOPED_TRACE(static_cast<int>(path));
             EXPECT_EQ("", CompareWithReference(d.index, d.table, data.data(), n));
@@ -372,7 +372,7 @@ TEST(SignatureIndexTest, FindsTheCarriedScriptsSignatures) {
     for (size_t i = 0; i < bytes.size(); ++i) {
         std::vector<uint8_t> range = CRandom(20 + i).Bytes(5000);
         std::copy(bytes[i].begin(), bytes[i].end(), range.begin() + 1000 + 37 * i);
-        for (SearchPath path : SupportedPaths()) {
+        for (SearchMethod path : SupportedPaths()) {
             ASSERT_TRUE(d.index.UsePath(path));
             size_t start = 0;
             const SignatureIndexEntry* e = d.index.FindInFile(range.data(), range.size(), start);
