@@ -79,6 +79,7 @@ public:
     const SignatureIndexEntry* FindFileSignature(const uint8_t* data, std::size_t length, std::size_t& start) const {
         return index_.FindInFile(data, length, start);
     }
+    const CSignatureIndex& Index() const { return index_; }
     bool HasDescriptionWithoutMemorySignature() const { return descriptionWithoutMemorySignature_; }
 
     void SetSilent(bool v) { silent_ = v; }

@@ -38,7 +38,7 @@ if(wine_arch_ok)
 
   foreach(version winxp nt40 win98)
     add_test(NAME wine.${version}
-      COMMAND bash ${wine_run} --version ${version} -- $<TARGET_FILE:tesmora_win_tests>
+      COMMAND bash ${wine_run} --version ${version} --drive D=@empty -- $<TARGET_FILE:tesmora_win_tests>
       WORKING_DIRECTORY $<TARGET_FILE_DIR:tesmora_win_tests>)
     set_tests_properties(wine.${version} PROPERTIES
       FIXTURES_REQUIRED wine_template TIMEOUT 600

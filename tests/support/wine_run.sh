@@ -6,7 +6,8 @@
 #               [--keep] -- PROGRAM.exe [ARGS]...
 #
 #   --version  the Windows version PROGRAM sees (AppDefaults of its file name)
-#   --drive    maps drive letter L to the folder DIR (a dosdevices link)
+#   --drive    maps drive letter L to the folder DIR (a dosdevices link); DIR
+#              "@empty" is a fresh empty folder, removed with the prefix
 #   --display  runs PROGRAM on a private Xvfb display
 #   --keep     leaves the prefix in place and prints its path (for debugging)
 #
@@ -76,6 +77,7 @@ fi
 for d in "${drives[@]}"; do
   letter="$(printf '%s' "${d%%=*}" | tr 'A-Z' 'a-z')"
   dir="${d#*=}"
+  if [ "$dir" = "@empty" ]; then dir="$WINEPREFIX/drive-$letter"; mkdir -p "$dir"; fi
   ln -sfn "$(cd "$dir" && pwd)" "$WINEPREFIX/dosdevices/$letter:"
 done
 

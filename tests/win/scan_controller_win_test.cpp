@@ -47,7 +47,7 @@ TEST(ScanControllerWinTest, StoppedScanPostsItsResultToTheWindow) {
         CScanController controller(output, host, CreateBuiltinRemovers(), std::move(phases));
         ASSERT_EQ(0, controller.ConstructionResult());
         EXPECT_EQ(12u, controller.Removers().size());
-        EXPECT_TRUE(controller.IsAdministrator());
+        EXPECT_EQ(QueryAccountIsAdministrator(), controller.IsAdministrator());
         void* handle = window;
         ASSERT_TRUE(controller.StartScan(nullptr, &handle, nullptr));
         EXPECT_EQ(kScanAborted, controller.WaitForScan());
@@ -60,6 +60,26 @@ TEST(ScanControllerWinTest, StoppedScanPostsItsResultToTheWindow) {
     DestroyWindow(window);
     // The controller released the system object; the next user gets a new one.
     ASSERT_NE(nullptr, CProcessApi::GetInstance());
+}
+
+// 9x/ME has no accounts to ask; the NT family answers with the account's
+// privilege level (Wine reports its user at the guest level).
+TEST(AdministratorCheckTest, FollowsThePlatformAndTheAccountLevel) {
+    if (RequestedVersion() == "win98") {
+        EXPECT_TRUE(QueryAccountIsAdministrator());
+        return;
+    }
+    wchar_t user[256];
+    DWORD size = 256;
+    ASSERT_TRUE(GetUserNameW(user, &size));
+    HMODULE netapi = LoadLibraryW(L"netapi32.dll");
+    ASSERT_NE(nullptr, netapi);
+    using GetInfo = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, DWORD, BYTE**);
+    auto getInfo = reinterpret_cast<GetInfo>(GetProcAddress(netapi, "NetUserGetInfo"));
+    BYTE* info = nullptr;
+    ASSERT_EQ(0u, getInfo(nullptr, user, 1, &info));
+    const DWORD privilege = reinterpret_cast<const DWORD*>(info + 2 * sizeof(void*))[1];  // usri1_priv
+    EXPECT_EQ(privilege == 2, QueryAccountIsAdministrator());
 }
 
 }  // namespace
