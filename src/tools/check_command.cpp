@@ -10,48 +10,9 @@
 #include "signature/signature.h"
 #include "tools/commands.h"
 #include "tools/tool_io.h"
-
-#ifdef _WIN32
-#include "win/system_folders.h"
-#endif
-
-extern const unsigned char g_embeddedScript[];
-extern const std::size_t g_embeddedScript_size;
+#include "tools/tool_script.h"
 
 namespace {
-
-class CStderrSink : public CDiagnosticSink {
-public:
-    void ShowDiagnostic(std::u16string_view text, std::u16string_view) override {
-        WriteErr(Utf16ToUtf8(text));
-    }
-};
-
-// Starts from the running system's folders on Windows, a typical Windows XP
-// installation elsewhere.
-void LoadDefaultFolders(CFixedFolders& folders) {
-#ifdef _WIN32
-    CSystemFolders system;
-    static const struct {
-        const char16_t* name;
-        const char16_t* (CFolderLookup::*query)();
-    } kQueries[] = {
-        {u"SYSDIR", &CFolderLookup::GetSystemDir},
-        {u"WINDIR", &CFolderLookup::GetWindowsDir},
-        {u"PROGRAM_FILES", &CFolderLookup::GetProgramFilesDir},
-        {u"HOME", &CFolderLookup::GetProfileDir},
-        {u"TEMPDIR", &CFolderLookup::GetTempDir},
-        {u"TEMPORARY_INTERNET_FILES", &CFolderLookup::GetInternetCacheDir},
-        {u"COOKIES", &CFolderLookup::GetCookiesDir},
-    };
-    for (const auto& q : kQueries) {
-        const char16_t* value = (system.*q.query)();
-        folders.Set(q.name, value != nullptr ? value : u"");
-    }
-#else
-    (void)folders;
-#endif
-}
 
 // "-" without a signature, else whether it yields a search record.
 const char* RecordState(const std::optional<std::string>& hex) {
@@ -98,21 +59,11 @@ int RunCheckCommand(int argc, char** argv) {
         }
     }
 
-    std::u16string text;
-    if (scriptPath != nullptr) {
-        auto bytes = ReadWholeFile(scriptPath);
-        if (!bytes) {
-            WriteErr(std::string("tesmora-sig check: cannot read '") + scriptPath + "': " +
-                     std::strerror(errno) + "\n");
-            return 2;
-        }
-        text = DecodeScriptFile(*bytes);
-    } else {
-        text = DecodeScriptFile(std::vector<uint8_t>(g_embeddedScript, g_embeddedScript + g_embeddedScript_size));
-    }
+    const std::optional<std::u16string> text = LoadScriptText(scriptPath, "check");
+    if (!text) return 2;
 
     CStderrSink sink;
-    CMalwareScript script(folders, text, sink);
+    CMalwareScript script(folders, *text, sink);
     if (!script.Parse()) return 1;
     std::string out;
     for (const CMalwareDescription& d : script.Descriptions()) {

@@ -4,3 +4,4 @@
 
 int RunCheckCommand(int argc, char** argv);   // check_command.cpp
 int RunRecordCommand(int argc, char** argv);  // record_command.cpp
+int RunScanCommand(int argc, char** argv);    // scan_command.cpp

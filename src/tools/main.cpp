@@ -26,6 +26,13 @@ constexpr const char* kHelp =
     "  record HEX\n"
     "      Prints the 15-byte search record of the signature HEX as 30\n"
     "      hexadecimal digits; exit status 1 when no record can be built.\n"
+    "  scan [--script SCRIPT] PATH...\n"
+    "      Detection only: searches the PE executables among the files and\n"
+    "      folders given (folders recursively, symbolic links not followed)\n"
+    "      with the program's detectors and region rules, the carried script's\n"
+    "      or SCRIPT's. Prints PATH<TAB>NAME for each detected file and a\n"
+    "      summary on standard error; never changes a file.\n"
+    "      Exit status: 0 nothing found, 1 something found, 2 error.\n"
     "  --help\n"
     "      Shows this text.\n";
 
@@ -37,6 +44,7 @@ int Run(int argc, char** argv) {
     }
     if (std::strcmp(argv[1], "check") == 0) return RunCheckCommand(argc - 1, argv + 1);
     if (std::strcmp(argv[1], "record") == 0) return RunRecordCommand(argc - 1, argv + 1);
+    if (std::strcmp(argv[1], "scan") == 0) return RunScanCommand(argc - 1, argv + 1);
     WriteErr(std::string("tesmora-sig: unknown command '") + argv[1] + "' (see tesmora-sig --help)\n");
     return 2;
 }

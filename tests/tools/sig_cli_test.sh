@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # tesmora-sig's command line: output, diagnostics and exit status.
-# usage: sig_cli_test.sh TESMORA_SIG SOURCE_DIR
+# usage: sig_cli_test.sh TESMORA_SIG SOURCE_DIR TESMORA_FIXTURE
 set -u
 sig=$1
+fixture=$3
 fail=0
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -62,6 +63,32 @@ done
 expect record-8192 0 "$sig" record "$(printf '%08192d' 0)"
 expect record-usage 2 "$sig" record
 expect record-usage-extra 2 "$sig" record 00 00
+
+# scan: detection only, over synthetic executables.
+mkdir -p "$tmp/tree/sub" "$tmp/tree/empty"
+"$fixture" "$tmp/tree/clean.exe"
+"$fixture" "$tmp/tree/sub/stanit.exe" --builtin 3
+"$fixture" "$tmp/tree/sub/sober.dll" --dll --pe32plus --builtin 1
+"$fixture" "$tmp/tree/own.exe" --plant "$sigtext"
+printf 'not an executable' >"$tmp/tree/notes.txt"
+ln -s .. "$tmp/tree/sub/loop"
+cp "$tmp/tree/sub/stanit.exe" "$tmp/stanit-copy.exe"
+printf '[Malware Own.A]\nSIGNATURE_FILE %s\nKILL_PROCESS\n' "$sigtext" >"$tmp/own.txt"
+expect scan-found 1 "$sig" scan "$tmp/tree"
+same scan-found-out "$tmp/out" "$(sort <<EOF2
+$tmp/tree/sub/sober.dll	Sober.P
+$tmp/tree/sub/stanit.exe	W32/Stanit.A
+EOF2
+)\n"
+grep -q '^tesmora-sig scan: 5 files, 4 executables, .* 2 detected$' "$tmp/err" || { echo "FAIL scan-summary"; cat "$tmp/err"; fail=1; }
+expect scan-script 1 "$sig" scan --script "$tmp/own.txt" "$tmp/tree/own.exe" "$tmp/tree/clean.exe"
+same scan-script-out "$tmp/out" "$tmp/tree/own.exe\tOwn.A\n"
+expect scan-clean 0 "$sig" scan "$tmp/tree/clean.exe" "$tmp/tree/notes.txt" "$tmp/tree/empty"
+same scan-clean-out "$tmp/out" ''
+expect scan-unchanged 1 "$sig" scan "$tmp/tree/sub/stanit.exe"
+cmp -s "$tmp/tree/sub/stanit.exe" "$tmp/stanit-copy.exe" || { echo "FAIL scan changed a file"; fail=1; }
+expect scan-no-path 2 "$sig" scan
+expect scan-bad-script 2 "$sig" scan --script "$tmp/none.txt" "$tmp/tree"
 
 expect missing-file 2 "$sig" check "$tmp/none.txt"
 expect unknown-folder 2 "$sig" check --folder NOSUCH=x
