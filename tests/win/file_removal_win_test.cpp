@@ -1,0 +1,199 @@
+// RemoveFile and RenameFile on real files: sharing violations, read-only
+// files, delayed moves in the registry (NT family), WININIT.INI (9x/ME).
+#include "support/removal_win_support.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "common/text16.h"
+#include "removal/reboot_flag.h"
+#include "support/win_support.h"
+#include "win/file_removal.h"
+#include "win/handles.h"
+#include "win/process_api.h"
+
+namespace {
+
+// A handle that keeps `path` open for reading without FILE_SHARE_DELETE, so
+// that it can be neither deleted nor renamed.
+UniqueHandle HoldOpen(const std::u16string& path) {
+    return UniqueHandle(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::u16string PendingRenames() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS) {
+        return u"";
+    }
+    UniqueKey owner(key);
+    DWORD size = 0;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+        return u"";
+    }
+    std::u16string data(size / 2 + 1, u'\0');
+    RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                     reinterpret_cast<BYTE*>(data.data()), &size);
+    for (auto& c : data) {
+        if (c == 0) c = u'|';  // the multi-string's separators made visible
+    }
+    return data;
+}
+
+std::u16string WininitPath() {
+    wchar_t dir[MAX_PATH];
+    const UINT n = GetWindowsDirectoryW(dir, MAX_PATH);
+    return std::u16string(dir, dir + n) + u"\\WININIT.INI";
+}
+
+std::string Ansi(const std::u16string& s) { return std::string(s.begin(), s.end()); }  // ASCII paths only
+
+class FileRemovalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearRebootRequired();
+        ASSERT_NE(nullptr, CProcessApi::GetInstance());
+        nineX_ = CProcessApi::GetInstance()->isWindows9x();
+        ASSERT_EQ(RequestedVersion() == "win98", nineX_);
+        DeleteFileW(W(WininitPath()));
+    }
+    void TearDown() override { DeleteFileW(W(WininitPath())); }
+
+    CRemovalSession session_;
+    CScratchFolder folder_;
+    bool nineX_ = false;
+};
+
+TEST_F(FileRemovalTest, MissingPathsAndPlainDirectoriesAreLeftAlone) {
+    const std::u16string dir = folder_.Path(u"dir");
+    ASSERT_TRUE(CreateDirectoryW(W(dir), nullptr));
+    const std::u16string missing = folder_.Path(u"missing.exe");
+    for (const std::u16string& path : {dir, missing}) {
+        EXPECT_TRUE(IsMissingOrDirectory(path.c_str()));
+        EXPECT_EQ(RemoveFileResult::NothingDone, RemoveFile(session_.controller(), path.c_str()));
+        EXPECT_EQ(RenameFileResult::NothingDone,
+                  RenameFile(session_.controller(), path.c_str(), folder_.Path(u"to").c_str()));
+    }
+    EXPECT_TRUE(GetFileAttributesW(W(dir)) != INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(0u, session_.statistics().removedFiles);
+    EXPECT_EQ(0u, session_.statistics().renamedFiles);
+    EXPECT_FALSE(IsRebootRequired());
+    EXPECT_EQ(0u, GetFileSize32(missing.c_str()));
+}
+
+TEST_F(FileRemovalTest, ReadOnlyFileIsDeletedAndCountedOnce) {
+    const std::u16string path = folder_.Path(u"ro.exe");
+    ASSERT_TRUE(WriteBytes(path, "MZ-readonly"));
+    EXPECT_EQ(11u, GetFileSize32(path.c_str()));
+    ASSERT_TRUE(SetFileAttributesW(W(path), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_FALSE(IsMissingOrDirectory(path.c_str()));
+    EXPECT_EQ(RemoveFileResult::Done, RemoveFile(session_.controller(), path.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(W(path)));
+    EXPECT_EQ(1u, session_.statistics().removedFiles);
+    EXPECT_FALSE(IsRebootRequired());
+}
+
+TEST_F(FileRemovalTest, RenameNowCountsAndMovesTheFile) {
+    const std::u16string from = folder_.Path(u"a.exe"), to = folder_.Path(u"b.exe");
+    ASSERT_TRUE(WriteBytes(from, "abc"));
+    SetFileAttributesW(W(from), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(RenameFileResult::Done, RenameFile(session_.controller(), from.c_str(), to.c_str()));
+    EXPECT_EQ("<missing>", ReadBytes(from));
+    EXPECT_EQ("abc", ReadBytes(to));
+    EXPECT_EQ(1u, session_.statistics().renamedFiles);
+    EXPECT_FALSE(IsRebootRequired());
+}
+
+TEST_F(FileRemovalTest, HeldFileIsScheduledOnceForTheNextStart) {
+    const std::u16string path = folder_.Path(u"held.exe");
+    ASSERT_TRUE(WriteBytes(path, "MZ"));
+    UniqueHandle hold = HoldOpen(path);
+    ASSERT_TRUE(hold);
+    ASSERT_FALSE(DeleteFileW(W(path)));  // the share mode really blocks deletion
+
+    EXPECT_EQ(RemoveFileResult::Done, RemoveFile(session_.controller(), path.c_str()));
+    EXPECT_TRUE(IsRebootRequired());
+    EXPECT_EQ(1u, session_.statistics().removedFiles);
+    if (nineX_) {
+        EXPECT_EQ("[rename]\r\nNUL=" + Ansi(path) + "\r\n", ReadBytes(WininitPath()));
+    } else {
+        EXPECT_NE(std::u16string::npos, FindIgnoreCase(PendingRenames(), path));
+    }
+    const std::string afterFirst = ReadBytes(WininitPath());
+
+    // The same path in another letter case was handled already.
+    std::u16string upper = path;
+    for (auto& c : upper) c = FoldCase16(c);
+    EXPECT_EQ(RemoveFileResult::NothingDone, RemoveFile(session_.controller(), upper.c_str()));
+    EXPECT_EQ(1u, session_.statistics().removedFiles);
+    EXPECT_EQ(afterFirst, ReadBytes(WininitPath()));
+}
+
+TEST_F(FileRemovalTest, HeldFileRenameIsScheduled) {
+    const std::u16string from = folder_.Path(u"from.exe"), to = folder_.Path(u"to.exe");
+    ASSERT_TRUE(WriteBytes(from, "MZ"));
+    UniqueHandle hold = HoldOpen(from);
+    ASSERT_TRUE(hold);
+    EXPECT_EQ(RenameFileResult::Done, RenameFile(session_.controller(), from.c_str(), to.c_str()));
+    EXPECT_TRUE(IsRebootRequired());
+    EXPECT_EQ(1u, session_.statistics().renamedFiles);
+    EXPECT_EQ("MZ", ReadBytes(from));
+    if (nineX_) {
+        EXPECT_EQ("[rename]\r\n" + Ansi(to) + "=" + Ansi(from) + "\r\n", ReadBytes(WininitPath()));
+    } else {
+        const std::u16string pending = PendingRenames();
+        const std::size_t at = FindIgnoreCase(pending, from);
+        ASSERT_NE(std::u16string::npos, at);
+        EXPECT_NE(std::u16string::npos, FindIgnoreCase(pending, to, at));
+    }
+}
+
+TEST_F(FileRemovalTest, WininitEntriesGoFirstIntoAnExistingSection) {
+    if (!nineX_) GTEST_SKIP() << "WININIT.INI is the Windows 9x/ME deferral";
+    ASSERT_TRUE(WriteBytes(WininitPath(), "[Rename]\r\nNUL=C:\\old.exe\r\n"));
+    const std::u16string path = folder_.Path(u"new.exe"), to = folder_.Path(u"to.exe");
+    ASSERT_TRUE(WriteBytes(path, "MZ"));
+    UniqueHandle hold = HoldOpen(path);
+    ASSERT_TRUE(hold);
+    EXPECT_EQ(RemoveFileResult::Done, RemoveFile(session_.controller(), path.c_str()));
+    EXPECT_EQ(RenameFileResult::Done, RenameFile(session_.controller(), path.c_str(), to.c_str()));
+    EXPECT_EQ("[rename]\r\n" + Ansi(to) + "=" + Ansi(path) + "\r\nNUL=" + Ansi(path) + "\r\nNUL=C:\\old.exe\r\n",
+              ReadBytes(WininitPath()));
+}
+
+TEST_F(FileRemovalTest, WininitThatCannotBeReadOrRewrittenIsLeftAsItWas) {
+    if (!nineX_) GTEST_SKIP() << "WININIT.INI is the Windows 9x/ME deferral";
+    const std::string old = "[boot]\r\nx=1";
+    const std::u16string path = folder_.Path(u"held.exe"), to = folder_.Path(u"to.exe");
+    ASSERT_TRUE(WriteBytes(path, "MZ"));
+    ASSERT_TRUE(WriteBytes(to, "MZ"));
+    UniqueHandle hold = HoldOpen(path), holdTo = HoldOpen(to);
+    ASSERT_TRUE(hold && holdTo);
+
+    ASSERT_TRUE(WriteBytes(WininitPath(), old));
+    {
+        // Open without any sharing: it can be neither read nor rewritten.
+        UniqueHandle locked(CreateFileW(W(WininitPath()), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(locked);
+        EXPECT_EQ(RemoveFileResult::Failed, RemoveFile(session_.controller(), path.c_str()));
+        EXPECT_EQ(RenameFileResult::NothingDone, RenameFile(session_.controller(), path.c_str(), to.c_str()));
+    }
+    {
+        // Shared for reading only: it is read, then refused when opened again
+        // for writing.
+        UniqueHandle readers(CreateFileW(W(WininitPath()), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         0, nullptr));
+        ASSERT_TRUE(readers);
+        ASSERT_EQ(old, ReadBytes(WininitPath()));
+        EXPECT_EQ(RemoveFileResult::Failed, RemoveFile(session_.controller(), to.c_str()));
+        EXPECT_EQ(RenameFileResult::NothingDone, RenameFile(session_.controller(), path.c_str(), to.c_str()));
+    }
+    EXPECT_EQ(old, ReadBytes(WininitPath()));
+    EXPECT_FALSE(IsRebootRequired());
+    EXPECT_EQ(0u, session_.statistics().removedFiles);
+    EXPECT_EQ(0u, session_.statistics().renamedFiles);
+}
+
+}  // namespace
