@@ -1,0 +1,127 @@
+#include "win/memory_scanner.h"
+
+#include <windows.h>
+
+#include "scan/scan_controller.h"
+#include "win/file_scanner.h"
+#include "win/handles.h"
+#include "win/process_api.h"
+
+namespace {
+
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+}  // namespace
+
+// The running system under the memory scan: the walks of the system object,
+// the process being read, the module files.
+class CMemoryScanner::CSystem : public CMemorySystem {
+public:
+    explicit CSystem(CProcessApi* api) : api_(api) {}
+
+    std::optional<uint32_t> PlatformId() override {
+        OSVERSIONINFOW version{};
+        version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        if (!GetVersionExW(&version)) return std::nullopt;
+#pragma GCC diagnostic pop
+        return version.dwPlatformId;
+    }
+    bool EnableDebugPrivilege() override { return api_ != nullptr && api_->EnablePrivilege(u"SeDebugPrivilege"); }
+    bool ProcessApiReady() override { return api_ != nullptr && api_->processApiReady(); }
+    bool IsWindows9x() override { return api_ != nullptr && api_->isWindows9x(); }
+
+    bool OpenProcessList() override {
+        processes_ = api_->OpenProcessList();
+        return static_cast<bool>(processes_);
+    }
+    bool FirstProcess(MemoryProcessInfo& record) override {
+        ProcessRecord r{};
+        const bool ok = api_->FirstProcess(*processes_, r);
+        Copy(r, record);
+        return ok;
+    }
+    bool NextProcess(MemoryProcessInfo& record) override {
+        ProcessRecord r{};
+        const bool ok = api_->NextProcess(*processes_, r);
+        Copy(r, record);
+        return ok;
+    }
+    void CloseProcessList() override { CProcessApi::CloseProcessList(processes_); }
+
+    bool OpenModuleList(uint32_t processId) override {
+        modules_ = api_->OpenModuleList(processId);
+        return static_cast<bool>(modules_);
+    }
+    bool FirstModule(MemoryModuleInfo& record) override {
+        ModuleRecord r{};
+        const bool ok = api_->FirstModule(*modules_, r);
+        Copy(r, record);
+        return ok;
+    }
+    bool NextModule(MemoryModuleInfo& record) override {
+        ModuleRecord r{};
+        const bool ok = api_->NextModule(*modules_, r);
+        Copy(r, record);
+        return ok;
+    }
+    void CloseModuleList() override { CProcessApi::CloseModuleList(modules_); }
+
+    bool OpenProcess(uint32_t processId) override {
+        process_.reset(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+        return static_cast<bool>(process_);
+    }
+    std::optional<std::size_t> ReadMemory(uint64_t address, uint8_t* buffer, std::size_t count) override {
+        if (address > UINTPTR_MAX || count > UINTPTR_MAX - address) return std::nullopt;
+        SIZE_T read = 0;
+        if (!ReadProcessMemory(process_.get(), reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), buffer,
+                               count, &read)) {
+            return std::nullopt;
+        }
+        return static_cast<std::size_t>(read);
+    }
+    void CloseProcess() override { process_.reset(); }
+
+    std::size_t ReadFileHead(const std::u16string& path, uint8_t* buffer, std::size_t count) override {
+        UniqueHandle file(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file) return 0;
+        DWORD read = 0;
+        if (!ReadFile(file.get(), buffer, static_cast<DWORD>(count), &read, nullptr)) return 0;
+        return read;
+    }
+    uint32_t TickCount() override { return GetTickCount(); }
+    void ScanExecutable(CScanController& controller, const std::u16string& path,
+                        std::vector<CMalwareRemover*>& found) override {
+        ScanExecutableFile(controller, path, found);
+    }
+
+private:
+    static void Copy(const ProcessRecord& from, MemoryProcessInfo& to) {
+        to.processId = from.processId;
+        to.imageName.assign(from.imageName, std::char_traits<char16_t>::length(from.imageName));
+    }
+    static void Copy(const ModuleRecord& from, MemoryModuleInfo& to) {
+        to.path.assign(from.path, std::char_traits<char16_t>::length(from.path));
+        to.processId = from.processId;
+        to.base = from.base;
+        to.size = from.size;
+    }
+
+    CProcessApi* api_;
+    ProcessListPtr processes_;
+    ModuleListPtr modules_;
+    UniqueHandle process_;
+};
+
+CMemoryScanner::CMemoryScanner()
+    : system_(CProcessApi::GetInstance()), walker_(std::make_unique<CSystem>(system_)) {}
+
+CMemoryScanner::~CMemoryScanner() = default;
+
+int32_t CMemoryScanner::Scan(char16_t*, void* windowHandle, const DriveListNode*) {
+    window_ = windowHandle;
+    if (owner_ == nullptr) return kScanInvalidArgument;
+    return scan_.Run(*owner_, *walker_);
+}
