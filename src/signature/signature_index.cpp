@@ -9,6 +9,7 @@
 // vector kernels read and the choice among them.
 #include "signature/signature_index.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "removers/remover.h"
@@ -44,17 +45,7 @@ struct Group {
 
     // Summed frequency of every word the group lets through when the nibble
     // table `ignored` (1 or 3, or -1 for none) is not consulted.
-    double Mass(int ignored) const {
-        unsigned first[256];
-        unsigned second[256];
-        const std::size_t nFirst = Bytes(sets[0], ignored == 1 ? 0xFFFF : sets[1], first);
-        const std::size_t nSecond = Bytes(sets[2], ignored == 3 ? 0xFFFF : sets[3], second);
-        double mass = 0;
-        for (std::size_t i = 0; i < nFirst; ++i) {
-            for (std::size_t j = 0; j < nSecond; ++j) mass += g_wordFrequency[first[i] | second[j] << 8];
-        }
-        return mass;
-    }
+    double Mass(int ignored) const;
 
     static std::size_t Bytes(uint16_t lows, uint16_t highs, unsigned* out) {
         std::size_t n = 0;
@@ -66,6 +57,49 @@ struct Group {
         return n;
     }
 };
+
+// g_wordFrequency summed over the high nibble of one byte of the pair:
+// firstFree[l][s]: first byte ?l, second byte s; secondFree[f][l]: first
+// byte f, second byte ?l.
+struct FreeNibbleSums {
+    double firstFree[16][256];
+    double secondFree[256][16];
+    FreeNibbleSums() : firstFree(), secondFree() {
+        for (unsigned w = 0; w < 65536; ++w) {
+            firstFree[w & 15][w >> 8] += g_wordFrequency[w];
+            secondFree[w & 255][w >> 8 & 15] += g_wordFrequency[w];
+        }
+    }
+};
+
+double Group::Mass(int ignored) const {
+    static const FreeNibbleSums kSums;
+    unsigned first[256];
+    unsigned second[256];
+    double mass = 0;
+    if (ignored == 1) {
+        const std::size_t nSecond = Bytes(sets[2], sets[3], second);
+        for (unsigned l = 0; l < 16; ++l) {
+            if ((sets[0] >> l & 1) == 0) continue;
+            for (std::size_t j = 0; j < nSecond; ++j) mass += kSums.firstFree[l][second[j]];
+        }
+        return mass;
+    }
+    const std::size_t nFirst = Bytes(sets[0], sets[1], first);
+    if (ignored == 3) {
+        for (std::size_t i = 0; i < nFirst; ++i) {
+            for (unsigned l = 0; l < 16; ++l) {
+                if ((sets[2] >> l & 1) != 0) mass += kSums.secondFree[first[i]][l];
+            }
+        }
+        return mass;
+    }
+    const std::size_t nSecond = Bytes(sets[2], sets[3], second);
+    for (std::size_t i = 0; i < nFirst; ++i) {
+        for (std::size_t j = 0; j < nSecond; ++j) mass += g_wordFrequency[first[i] | second[j] << 8];
+    }
+    return mass;
+}
 
 double TotalFrequency() {
     double total = 0;
@@ -101,17 +135,16 @@ double DealGroups(const std::vector<unsigned>& words, int ignored, Group (&group
 // The vector kernels test three tables first and the fourth only where those
 // pass; of the two high-nibble tables the one whose omission passes less
 // ordinary data is left for the second stage.
-void PrepareKind(SearchKind& k, const std::vector<const SignatureIndexEntry*>& heads) {
+// `buckets`: the bucket word of each of `entries`.
+void PrepareKind(SearchKind& k, const std::vector<SignatureIndexEntry>& entries, const std::vector<uint16_t>& buckets) {
     std::vector<unsigned> words;
-    for (unsigned w = 0; w < CSignatureIndex::kBucketCount; ++w) {
-        for (const SignatureIndexEntry* e = heads[w]; e != nullptr; e = e->next) {
-            if (Usable(*e, k.kind)) {
-                k.occupied[w] = 1;
-                words.push_back(w);
-                break;
-            }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (Usable(entries[i], k.kind) && k.occupied[buckets[i]] == 0) {
+            k.occupied[buckets[i]] = 1;
+            words.push_back(buckets[i]);
         }
     }
+    std::sort(words.begin(), words.end());
     k.wordCount = words.size();
     for (std::size_t i = 0; i < words.size() && i < 16; ++i) k.words[i] = static_cast<uint16_t>(words[i]);
 
@@ -293,16 +326,13 @@ void CSignatureIndex::Build(CMalwareRemover* const* removers, std::size_t count)
     memory_ = std::make_unique<SearchKind>();
     file_->kind = kMatchesInFiles;
     memory_->kind = kMatchesInMemory;
-    SelectKernels();
+    SelectKernels(buckets);
 }
 
-void CSignatureIndex::SelectKernels() {
+void CSignatureIndex::SelectKernels(const std::vector<uint16_t>& buckets) {
     for (SearchKind* k : {file_.get(), memory_.get()}) {
-        const uint8_t kind = k->kind;
-        *k = SearchKind();
-        k->kind = kind;
         k->heads = heads_.data();
-        PrepareKind(*k, heads_);
+        PrepareKind(*k, entries_, buckets);
         Choose(*k, requested_);
     }
 }

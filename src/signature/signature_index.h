@@ -75,7 +75,7 @@ public:
     SearchMethod ActivePath(uint8_t kind) const;
 
 private:
-    void SelectKernels();
+    void SelectKernels(const std::vector<uint16_t>& buckets);
 
     std::vector<SignatureIndexEntry> entries_;
     std::vector<const SignatureIndexEntry*> heads_;

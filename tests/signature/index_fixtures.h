@@ -60,60 +60,150 @@ struct ReferenceHit {
     std::size_t start = 0;
 };
 
+// A remover's fields as the reference walk reads them, fetched once.
+struct ReferenceRemover {
+    const CMalwareRemover* remover = nullptr;
+    bool combined = false;  // one entry of both kinds, under the file word
+    FakeSignature memory;
+    FakeSignature file;
+};
+
+inline std::vector<ReferenceRemover> ReferenceTable(const std::vector<CMalwareRemover*>& removers) {
+    std::vector<ReferenceRemover> table;
+    for (CMalwareRemover* r : removers) {
+        ReferenceRemover t;
+        t.remover = r;
+        uint32_t size = 0;
+        std::memcpy(t.memory.head, r->GetMemorySignatureHead(size), 5);
+        std::memcpy(t.file.head, r->GetFileSignatureHead(size), 5);
+        t.memory.word = r->GetMemorySignatureAnchorWord();
+        t.file.word = r->GetFileSignatureAnchorWord();
+        t.memory.length = r->GetMemorySignatureLength();
+        t.file.length = r->GetFileSignatureLength();
+        t.memory.offset = r->GetMemorySignatureAnchorOffset();
+        t.file.offset = r->GetFileSignatureAnchorOffset();
+        t.memory.crc = r->GetMemorySignatureCrc();
+        t.file.crc = r->GetFileSignatureCrc();
+        t.combined = t.file.crc == t.memory.crc && t.file.length == t.memory.length && t.memory.length != 0 &&
+                     t.file.offset == t.memory.offset;
+        table.push_back(t);
+    }
+    return table;
+}
+
 // First match of `kind` (kMatchesInFiles or kMatchesInMemory) in the range,
 // walking every position and every remover in registration order: the entry
 // a remover has in the bucket of the word at p decides. Signatures shorter
 // than their 5-byte head never match.
-inline ReferenceHit ReferenceFind(const std::vector<CMalwareRemover*>& removers, const uint8_t* bytes,
+inline ReferenceHit ReferenceFind(const std::vector<ReferenceRemover>& removers, const uint8_t* bytes,
                                   std::size_t length, uint8_t kind) {
     if (length < 3) return {};
+    const bool file = kind == kMatchesInFiles;
     for (std::size_t p = 0; p + 1 < length; ++p) {
         const unsigned word = bytes[p] | bytes[p + 1] << 8;
-        for (CMalwareRemover* r : removers) {
-            uint32_t headSize = 0;
-            const bool combined = r->GetFileSignatureCrc() == r->GetMemorySignatureCrc() &&
-                                  r->GetFileSignatureLength() == r->GetMemorySignatureLength() &&
-                                  r->GetMemorySignatureLength() != 0 &&
-                                  r->GetFileSignatureAnchorOffset() == r->GetMemorySignatureAnchorOffset();
-            const bool file = kind == kMatchesInFiles;
-            const uint32_t size = file ? r->GetFileSignatureLength() : r->GetMemorySignatureLength();
-            const unsigned bucket = combined || file ? r->GetFileSignatureAnchorWord() : r->GetMemorySignatureAnchorWord();
-            if (bucket != word || size < 5) continue;
-            const uint32_t offset = file ? r->GetFileSignatureAnchorOffset() : r->GetMemorySignatureAnchorOffset();
-            if (p < offset || size > length - (p - offset)) continue;
-            const std::size_t start = p - offset;
-            const uint8_t* head = file ? r->GetFileSignatureHead(headSize) : r->GetMemorySignatureHead(headSize);
-            if (std::memcmp(bytes + start, head, 5) != 0) continue;
-            const uint32_t crc = file ? r->GetFileSignatureCrc() : r->GetMemorySignatureCrc();
-            if (BitwiseCrc(kSignatureCrcInit, bytes + start + 5, size - 5) != crc) continue;
-            return {r, start};
+        for (const ReferenceRemover& r : removers) {
+            const FakeSignature& s = file ? r.file : r.memory;
+            const unsigned bucket = r.combined || file ? r.file.word : r.memory.word;
+            if (bucket != word || s.length < 5) continue;
+            if (p < s.offset || s.length > length - (p - s.offset)) continue;
+            const std::size_t start = p - s.offset;
+            if (std::memcmp(bytes + start, s.head, 5) != 0) continue;
+            if (BitwiseCrc(kSignatureCrcInit, bytes + start + 5, s.length - 5) != s.crc) continue;
+            return {r.remover, start};
         }
     }
     return {};
 }
 
-// Compares both finds of `index` (built from `removers`) with the reference
-// walk over a copy of the range in a buffer of exactly its size. Empty when
-// they agree, else what differs.
-inline std::string CompareWithReference(const CSignatureIndex& index, const std::vector<CMalwareRemover*>& removers,
+// Compares both finds of `index` (built from the removers of `reference`)
+// under every search method this CPU runs with the reference walk, over a
+// copy of the range in a buffer of exactly its size. Empty when all agree,
+// else what differs. Leaves the index on SearchMethod::Auto.
+inline std::string CompareWithReference(CSignatureIndex& index, const std::vector<ReferenceRemover>& reference,
                                         const uint8_t* bytes, std::size_t length) {
     const std::unique_ptr<uint8_t[]> copy(new uint8_t[length > 0 ? length : 1]);
     if (length > 0) std::memcpy(copy.get(), bytes, length);
     const uint8_t* range = length > 0 ? copy.get() : nullptr;
+    const ReferenceHit wantFile = ReferenceFind(reference, range, length, kMatchesInFiles);
+    const ReferenceHit wantMemory = ReferenceFind(reference, range, length, kMatchesInMemory);
     std::string problem;
-    std::size_t start = 12345;
-    const SignatureIndexEntry* file = index.FindInFile(range, length, start);
-    const ReferenceHit wantFile = ReferenceFind(removers, range, length, kMatchesInFiles);
-    if ((file ? file->remover : nullptr) != wantFile.remover || start != wantFile.start) {
-        problem += "file: got remover " + std::to_string(file ? reinterpret_cast<uintptr_t>(file->remover) : 0) +
-                   " at " + std::to_string(start) + ", wanted " +
-                   std::to_string(reinterpret_cast<uintptr_t>(wantFile.remover)) + " at " +
-                   std::to_string(wantFile.start) + "; ";
+    for (SearchMethod method : {SearchMethod::Auto, SearchMethod::Scalar, SearchMethod::Sse2, SearchMethod::Ssse3,
+                                SearchMethod::Avx2}) {
+        if (!index.UsePath(method)) continue;
+        const std::string name = "method " + std::to_string(static_cast<int>(method)) + ": ";
+        std::size_t start = 12345;
+        const SignatureIndexEntry* file = index.FindInFile(range, length, start);
+        if ((file ? file->remover : nullptr) != wantFile.remover || start != wantFile.start) {
+            problem += name + "file match at " + std::to_string(start) + " (reference " +
+                       std::to_string(wantFile.start) + ", " + (wantFile.remover ? "a match" : "none") + "); ";
+        }
+        const SignatureIndexEntry* memory = index.FindInMemory(range, length);
+        if ((memory ? memory->remover : nullptr) != wantMemory.remover) problem += name + "memory match differs; ";
     }
-    const SignatureIndexEntry* memory = index.FindInMemory(range, length);
-    const ReferenceHit wantMemory = ReferenceFind(removers, range, length, kMatchesInMemory);
-    if ((memory ? memory->remover : nullptr) != wantMemory.remover) problem += "memory: different remover; ";
+    index.UsePath(SearchMethod::Auto);
     return problem;
+}
+
+// The records of one remover of a fuzz input, from the 5 bytes at `p`.
+inline FakeSignature FuzzRecord(const uint8_t* p, const uint8_t* bytes, std::size_t n) {
+    FakeSignature f;
+    const std::size_t at = n > 0 ? (p[0] | p[1] << 8) % n : 0;
+    const std::size_t want = 32 + p[2];
+    if ((p[3] & 3) != 0 && n >= 32 && at + want <= n) {
+        f = FromRecord(*MakeSignatureRecord(bytes + at, want));
+        if ((p[3] & 4) != 0) {  // anchored by hand, anywhere near the signature
+            f.offset = p[4] % (want + 8);
+            if (at + f.offset + 1 < n) f.word = static_cast<uint16_t>(bytes[at + f.offset] | bytes[at + f.offset + 1] << 8);
+        }
+        if ((p[3] & 8) != 0) f.head[p[4] % 5] ^= 1;
+        return f;
+    }
+    // Hand-made fields: odd lengths and offsets, words of the data.
+    const std::size_t w = n > 1 ? at % (n - 1) : 0;
+    f.word = n > 1 ? static_cast<uint16_t>(bytes[w] | bytes[w + 1] << 8) : p[4];
+    f.length = (p[3] & 16) != 0 ? 0xFFFFFF00u | p[2] : p[2] % 8;
+    f.offset = p[4];
+    for (int i = 0; i < 5 && w + i < n; ++i) f.head[i] = bytes[w + i];
+    return f;
+}
+
+// One input of the index fuzz target (replayed by the tests):
+//   byte 0        number of removers (1 + b % 24)
+//   6 per remover where its records come from (a slice of the data, or
+//                 hand-made fields) and how memory and file records pair
+//   2             a sub-range to search besides the whole range
+//   the rest      the bytes searched
+// Empty when every search method agrees with the reference walk.
+inline std::string CheckFuzzInput(const uint8_t* data, std::size_t size) {
+    if (size < 1) return "";
+    const std::size_t count = 1 + data[0] % 24;
+    const std::size_t header = 1 + 6 * count + 2;
+    if (size < header) return "";
+    const uint8_t* bytes = data + header;
+    const std::size_t n = size - header;
+
+    std::vector<std::unique_ptr<CMalwareRemover>> owned;
+    std::vector<CMalwareRemover*> table;
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint8_t* p = data + 1 + 6 * i;
+        const FakeSignature a = FuzzRecord(p, bytes, n);
+        uint8_t q[5] = {p[1], p[0], static_cast<uint8_t>(p[2] ^ p[5]), p[5], p[4]};
+        const FakeSignature b = FuzzRecord(q, bytes, n);
+        switch (p[5] % 4) {
+            case 0: owned.push_back(MakeRemover(a, a)); break;
+            case 1: owned.push_back(MakeRemover(a, b)); break;
+            case 2: owned.push_back(MakeRemover(FakeSignature(), a)); break;
+            default: owned.push_back(MakeRemover(a, FakeSignature())); break;
+        }
+        table.push_back(owned.back().get());
+    }
+    CSignatureIndex index;
+    index.Build(table.data(), table.size());
+
+    const std::size_t from = n > 0 ? data[header - 2] % (n + 1) : 0;
+    const std::size_t length = n - from > 0 ? data[header - 1] * 17 % (n - from + 1) : 0;
+    const std::vector<ReferenceRemover> reference = ReferenceTable(table);
+    return CompareWithReference(index, reference, bytes, n) + CompareWithReference(index, reference, bytes + from, length);
 }
 
 // Deterministic bytes (xorshift64*).
