@@ -1,0 +1,129 @@
+// RemoveFromHostsFile(controller, "www.av.com") on a hosts file holding
+// "1.2.3.4 www.av.com\r\n" rewrites it to "# 1.2.3.4 www.av.com\r\n".
+// CleanIniFile(controller, "evil.exe", 1) turns the system.ini entry
+// shell=Explorer.exe evil.exe into shell=explorer.exe.
+#include "win/hosts_ini.h"
+
+// Before <windows.h>, whose macros would rename names in it.
+#include "scan/scan_controller.h"
+
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "removal/hosts_text.h"
+#include "removal/ini_text.h"
+#include "win/ansi.h"
+#include "win/file_removal.h"
+#include "win/handles.h"
+#include "win/process_api.h"
+
+namespace {
+
+const wchar_t* W(const char16_t* p) { return reinterpret_cast<const wchar_t*>(p); }
+
+// The hosts file (or its backup) of this Windows family.
+std::optional<std::u16string> HostsPath(const char16_t* name) {
+    CProcessApi* api = CProcessApi::GetInstance();
+    if (api == nullptr) return std::nullopt;
+    const char16_t* dir = api->isWindows9x() ? api->GetWindowsDir() : api->GetSystemDir();
+    if (dir == nullptr) return std::nullopt;
+    std::u16string path(dir);
+    path += api->isWindows9x() ? u"\\" : u"\\drivers\\etc\\";
+    path += name;
+    return path;
+}
+
+// The text of the hosts file; nothing when it is missing, empty, unreadable,
+// or holds a zero byte (not 8-bit text, e.g. UTF-16).
+std::optional<std::u16string> ReadHosts(const std::u16string& path, std::string& bytes) {
+    if (_waccess(W(path.c_str()), 0) != 0) return std::nullopt;
+    const uint32_t size = GetFileSize32(path.c_str());
+    if (size == 0) return std::nullopt;
+    bytes.assign(size, '\0');
+    std::FILE* in = _wfopen(W(path.c_str()), L"rb");
+    if (in == nullptr) return std::nullopt;
+    const std::size_t got = std::fread(bytes.data(), 1, size, in);
+    std::fclose(in);
+    if (got != size || bytes.find('\0') != std::string::npos) return std::nullopt;
+    return AnsiBytesToWide(bytes);
+}
+
+bool WriteWhole(const std::u16string& path, const std::string& bytes) {
+    UniqueHandle file(CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file || bytes.size() > MAXDWORD) return false;
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(bytes.size());
+    return size == 0 || (WriteFile(file.get(), bytes.data(), size, &written, nullptr) && written == size);
+}
+
+}  // namespace
+
+HostsResult RestoreHostsFile(CScanController& controller) {
+    const auto path = HostsPath(u"hosts");
+    const auto backup = HostsPath(u"hosts.bak");
+    if (!path || !backup) return HostsResult::Failed;
+    std::string old;
+    const auto text = ReadHosts(*path, old);
+    if (!text) return HostsResult::Failed;
+    const auto bytes = WideToAnsi(DisableAllHostEntries(*text));
+    if (!bytes) return HostsResult::Failed;
+    if (!WriteWhole(*backup, old)) return HostsResult::Failed;
+    if (!WriteWhole(*path, *bytes)) return HostsResult::Failed;
+    controller.GetStatistics().hostsChanges = 1;
+    return HostsResult::Rewritten;
+}
+
+HostsResult RemoveFromHostsFile(CScanController& controller, const char16_t* host) {
+    const auto path = HostsPath(u"hosts");
+    if (!path || host == nullptr) return HostsResult::Failed;
+    std::string old;
+    const auto text = ReadHosts(*path, old);
+    if (!text || !WideToAnsi(host)) return HostsResult::Failed;
+    const auto changed = DisableHostEntries(*text, host);
+    if (!changed) return HostsResult::NoEntry;
+    const auto bytes = WideToAnsi(*changed);
+    if (!bytes || !WriteWhole(*path, *bytes)) return HostsResult::Failed;
+    controller.GetStatistics().hostsChanges = 1;
+    return HostsResult::Rewritten;
+}
+
+IniResult CleanIniFile(CScanController& controller, const char16_t* text, int which) {
+    if (which != static_cast<int>(IniFile::SystemIni) && which != static_cast<int>(IniFile::WinIni)) {
+        return IniResult::NotChanged;
+    }
+    CProcessApi* api = CProcessApi::GetInstance();
+    const char16_t* dir = api != nullptr ? api->GetWindowsDir() : nullptr;
+    if (dir == nullptr || text == nullptr) return IniResult::NotChanged;
+    std::u16string path(dir);
+    path += which == static_cast<int>(IniFile::SystemIni) ? u"\\system.ini" : u"\\win.ini";
+    if (_waccess(W(path.c_str()), 0) != 0) return IniResult::NotChanged;
+
+    std::vector<wchar_t> names(32768, L'\0');
+    const DWORD namesUnits = GetPrivateProfileSectionNamesW(names.data(), 32768, W(path.c_str()));
+    if (namesUnits == 0) return IniResult::NotChanged;
+    std::vector<wchar_t> section(32766, L'\0');
+    bool changed = false;
+    for (DWORD at = 0; at < namesUnits && names[at] != 0; at += static_cast<DWORD>(wcslen(&names[at])) + 1) {
+        const wchar_t* name = &names[at];
+        const DWORD units = GetPrivateProfileSectionW(name, section.data(), 32766, W(path.c_str()));
+        if (units == 0) continue;
+        const std::u16string entries(section.begin(), section.begin() + units);
+        for (const IniRewrite& r : SelectIniRewrites(entries, text)) {
+            if (!WritePrivateProfileStringW(name, W(r.key.c_str()), W(r.value.c_str()), W(path.c_str()))) {
+                return IniResult::NotChanged;
+            }
+            changed = true;
+        }
+    }
+    if (!changed) return IniResult::NotChanged;
+    controller.GetStatistics().iniChanges = 1;
+    return IniResult::Changed;
+}
