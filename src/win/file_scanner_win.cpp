@@ -177,12 +177,17 @@ int32_t CFileScanner::WalkDirectory(const std::u16string& drive, const std::u16s
     if (c.IsStopRequested()) return kScanAborted;
     WIN32_FIND_DATAW entry;
     HANDLE raw = FindFirstFileW(W(pattern), &entry);
-    if (raw == INVALID_HANDLE_VALUE) return kScanInvalidHandle;
+    ScanStatistics& s = c.GetStatistics();
+    if (raw == INVALID_HANDLE_VALUE) {
+        // An empty root has no "." entry to list: it is empty, not missing.
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) return kScanInvalidHandle;
+        ++s.directories;
+        return 0;
+    }
     struct FindCloser {
         HANDLE h;
         ~FindCloser() { FindClose(h); }
     } closer{raw};
-    ScanStatistics& s = c.GetStatistics();
     ++s.directories;
     do {
         const std::u16string name = U(entry.cFileName);

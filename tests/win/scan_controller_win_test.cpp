@@ -10,6 +10,8 @@
 #include "support/win_support.h"
 #include "win/process_api.h"
 #include "win/scan_host.h"
+#include "win/scan_phases.h"
+#include "common/string_table.h"
 
 namespace {
 
@@ -80,6 +82,46 @@ TEST(AdministratorCheckTest, FollowsThePlatformAndTheAccountLevel) {
     ASSERT_EQ(0u, getInfo(nullptr, user, 1, &info));
     const DWORD privilege = reinterpret_cast<const DWORD*>(info + 2 * sizeof(void*))[1];  // usri1_priv
     EXPECT_EQ(privilege == 2, QueryAccountIsAdministrator());
+}
+
+}  // namespace
+
+namespace {
+
+class TextOutput : public CScanOutput {
+public:
+    void PrintHighlighted(std::u16string_view a, const char16_t* b, int) override {
+        text += std::u16string(a) + (b != nullptr ? b : u"");
+    }
+    void Print(std::u16string_view t, int) override { text += t; }
+    void SetStatusText(std::u16string_view, int) override {}
+    void ScanFinished(ScanResultCode code) override { finished = code; }
+    std::u16string text;
+    int32_t finished = 99;
+};
+
+// Both registered phases over the running system and an empty drive D:.
+TEST(ScanControllerWinTest, WholeScanWithTheRegisteredPhases) {
+    if (GetDriveTypeW(L"D:\\") != DRIVE_FIXED) GTEST_SKIP() << "drive D: is not mapped";
+    std::vector<std::unique_ptr<CScanner>> phases = CreateScanPhases();
+    ASSERT_EQ(2u, phases.size());
+    EXPECT_EQ(2, phases[0]->GetKind());
+    EXPECT_EQ(1, phases[1]->GetKind());
+    CWin32ScanHost host;
+    TextOutput output;
+    CScanController controller(output, host, CreateBuiltinRemovers(), std::move(phases));
+    DriveListNode drive{u"D:", nullptr};
+    ASSERT_TRUE(controller.StartScan(nullptr, nullptr, &drive));
+    EXPECT_EQ(0, controller.WaitForScan());
+    EXPECT_EQ(0, output.finished);
+    const std::u16string& t = output.text;
+    const std::u16string memory = std::u16string(LoadText(IDS_SCANNING_MEMORY)) + u" " + LoadText(IDS_DONE);
+    EXPECT_EQ(0u, t.find(memory)) << Utf16ToUtf8(t);
+    EXPECT_NE(std::u16string::npos, t.find(LoadText(IDS_NO_MALWARE_IN_MEMORY)));
+    const std::u16string files = std::u16string(LoadText(IDS_SCANNING_DRIVE)) + u"D: ...\r\n" + LoadText(IDS_NO_MALWARE_ON_DRIVES);
+    EXPECT_EQ(t.size() - files.size(), t.rfind(files)) << Utf16ToUtf8(t);
+    EXPECT_GT(controller.GetStatistics().processes, 0u);
+    EXPECT_GT(controller.GetStatistics().modules, 0u);
 }
 
 }  // namespace
