@@ -37,7 +37,7 @@ done
 
 # Signatures: the carried script's file signatures and forged bytes of the
 # four built-in records; one planted fixture for each of a few of them.
-grep -a -o 'SIGNATURE_FILE [0-9A-Fa-f]*' <(iconv -f UTF-16LE -t UTF-8 "$root/resources/embedded_script.txt") |
+grep -a -o -E 'SIGNATURE_FILE[[:space:]]+[0-9A-Fa-f]+' <(iconv -f UTF-16LE -t UTF-8 "$root/resources/embedded_script.txt") |
   awk '{print $2}' >"$work/script.hex"
 for n in 0 1 2 3; do "$fixture" --hex-builtin $n; done >"$work/builtin.hex"
 mkdir -p "$tree/planted"
