@@ -1,0 +1,113 @@
+// TerminateProcesses over records {d.exe, 412}, {d.exe, 980}: two workers,
+// each lowering its process to idle priority, terminating it with exit code
+// 0 and waiting up to 5 s for it to end; the call returns when both have.
+#include "win/processes.h"
+
+// Before <windows.h>, whose macros would rename names in it.
+#include "scan/scan_controller.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "common/text16.h"
+#include "win/handles.h"
+#include "win/process_api.h"
+
+namespace {
+
+constexpr DWORD kTerminationWaitMs = 5000;
+constexpr DWORD kMaxWait = MAXIMUM_WAIT_OBJECTS;  // 64
+
+struct TerminationContext {
+    CScanController* controller;
+    CProcessApi* system;
+    uint32_t processId;
+};
+
+DWORD WINAPI TerminationThread(void* parameter) {
+    const auto* context = static_cast<const TerminationContext*>(parameter);
+    return static_cast<DWORD>(TerminateProcessById(*context->controller, context->processId));
+}
+
+// The name the process walk's record is compared by on this family.
+std::u16string_view ComparedName(const ProcessRecord& record, bool windows9x) {
+    const std::u16string_view name(record.imageName);
+    if (!windows9x) return name;
+    const std::size_t slash = name.rfind(u'\\');
+    if (slash == std::u16string_view::npos) return std::u16string_view();
+    return name.substr(slash + 1);
+}
+
+}  // namespace
+
+bool LowerProcessPriority(uint32_t processId) {
+    UniqueHandle process(OpenProcess(PROCESS_SET_INFORMATION, FALSE, processId));
+    if (!process) return false;
+    return SetPriorityClass(process.get(), IDLE_PRIORITY_CLASS) != FALSE;
+}
+
+TerminateResult TerminateProcessById(CScanController& controller, uint32_t processId) {
+    if (!LowerProcessPriority(processId)) return TerminateResult::NotTerminated;
+    UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId));
+    if (!process) return TerminateResult::NotTerminated;
+    if (!TerminateProcess(process.get(), 0) ||
+        WaitForSingleObject(process.get(), kTerminationWaitMs) != WAIT_OBJECT_0) {
+        return TerminateResult::NotTerminated;
+    }
+    // Workers of one list count in parallel.
+    __atomic_fetch_add(&controller.GetStatistics().terminatedProcesses, 1u, __ATOMIC_SEQ_CST);
+    return TerminateResult::Terminated;
+}
+
+TerminateListResult TerminateProcesses(CScanController& controller,
+                                       const std::vector<InfectedProcessRecord>* list) {
+    if (list == nullptr) return TerminateListResult::NoList;
+    CProcessApi* system = CProcessApi::GetInstance();
+    // Sized once: the workers hold pointers into it until they have ended.
+    std::vector<TerminationContext> contexts(list->size());
+    std::vector<UniqueHandle> threads;
+    threads.reserve(list->size());
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        contexts[i] = {&controller, system, (*list)[i].processId};
+        HANDLE thread = CreateThread(nullptr, 0, TerminationThread, &contexts[i], 0, nullptr);
+        if (thread != nullptr) threads.emplace_back(thread);
+    }
+    std::vector<HANDLE> raw;
+    raw.reserve(threads.size());
+    for (const auto& t : threads) raw.push_back(t.get());
+    for (std::size_t at = 0; at < raw.size(); at += kMaxWait) {
+        const DWORD n = static_cast<DWORD>(std::min<std::size_t>(kMaxWait, raw.size() - at));
+        if (WaitForMultipleObjects(n, raw.data() + at, TRUE, INFINITE) == WAIT_FAILED) {
+            // The contexts must outlive every worker: wait for them one by one.
+            for (DWORD i = 0; i < n; ++i) WaitForSingleObject(raw[at + i], INFINITE);
+        }
+    }
+    return TerminateListResult::Finished;
+}
+
+void FindProcessesByName(const char16_t* name, std::vector<InfectedProcessRecord>& list) {
+    CProcessApi* system = CProcessApi::GetInstance();
+    if (system == nullptr || name == nullptr) return;
+    ProcessListPtr processes = system->OpenProcessList();
+    if (!processes) return;
+    const std::u16string_view wanted(name);
+    const std::size_t units = std::min<std::size_t>(wanted.size(), 259);
+    ProcessRecord record{};
+    bool ok = system->FirstProcess(*processes, record);
+    // A PSAPI walk cannot open its first entry (the idle process) and goes on.
+    bool mayContinue = system->usePsapi();
+    while (ok || mayContinue) {
+        mayContinue = false;
+        if (ok && EqualsIgnoreCase(ComparedName(record, system->isWindows9x()), wanted)) {
+            InfectedProcessRecord match;
+            std::memcpy(match.path, wanted.data(), units * sizeof(char16_t));
+            match.path[units] = 0;
+            match.processId = record.processId;
+            list.push_back(match);
+        }
+        ok = system->NextProcess(*processes, record);
+    }
+}
