@@ -21,8 +21,10 @@ wchar_t* W(char16_t* p) { return reinterpret_cast<wchar_t*>(p); }
 
 template <typename Fn>
 Fn Bind(void* module, const char* name) {
+    // Through a plain function pointer type: bound functions have their own signatures.
     return module == nullptr ? nullptr
-                             : reinterpret_cast<Fn>(GetProcAddress(static_cast<HMODULE>(module), name));
+                             : reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
+                                   GetProcAddress(static_cast<HMODULE>(module), name)));
 }
 
 void CopyName(char16_t* out, const wchar_t* in) {

@@ -48,8 +48,8 @@ bool QueryAccountIsAdministrator() {
     using NetApiBufferFreeFn = DWORD(WINAPI*)(void*);
     HMODULE netapi = LoadLibraryW(L"Netapi32.dll");
     if (netapi == nullptr) return false;
-    auto getInfo = reinterpret_cast<NetUserGetInfoFn>(GetProcAddress(netapi, "NetUserGetInfo"));
-    auto bufferFree = reinterpret_cast<NetApiBufferFreeFn>(GetProcAddress(netapi, "NetApiBufferFree"));
+    auto getInfo = reinterpret_cast<NetUserGetInfoFn>(reinterpret_cast<void (*)()>(GetProcAddress(netapi, "NetUserGetInfo")));
+    auto bufferFree = reinterpret_cast<NetApiBufferFreeFn>(reinterpret_cast<void (*)()>(GetProcAddress(netapi, "NetApiBufferFree")));
     bool admin = false;
     wchar_t user[256];
     DWORD size = 256;
