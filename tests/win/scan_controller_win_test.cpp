@@ -77,7 +77,7 @@ TEST(AdministratorCheckTest, FollowsThePlatformAndTheAccountLevel) {
     HMODULE netapi = LoadLibraryW(L"netapi32.dll");
     ASSERT_NE(nullptr, netapi);
     using GetInfo = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, DWORD, BYTE**);
-    auto getInfo = reinterpret_cast<GetInfo>(GetProcAddress(netapi, "NetUserGetInfo"));
+    auto getInfo = reinterpret_cast<GetInfo>(reinterpret_cast<void (*)()>(GetProcAddress(netapi, "NetUserGetInfo")));
     BYTE* info = nullptr;
     ASSERT_EQ(0u, getInfo(nullptr, user, 1, &info));
     const DWORD privilege = reinterpret_cast<const DWORD*>(info + 2 * sizeof(void*))[1];  // usri1_priv
