@@ -80,6 +80,19 @@ protected:
         small.resize(312);  // not more than 312 bytes: neither counted nor read
         EXPECT_TRUE(Write(L"D:\\small.exe", small));
         EXPECT_TRUE(Write(L"D:\\notes.txt", std::vector<uint8_t>(1000, 'x')));
+        // Hostile headers: NT headers far outside the file; 65,535 sections
+        // declared, raw data beyond the end, entry point 0xFFFFFFFF.
+        std::vector<uint8_t> outside = BuildPe(clean).bytes;
+        outside[60] = outside[61] = outside[62] = 0xFF;
+        EXPECT_TRUE(Write(L"D:\\far.exe", outside));
+        std::vector<uint8_t> many = BuildPe(clean).bytes;
+        const FixtureLayout layout = BuildPe(clean);
+        many[layout.ntHeadersOffset + 6] = many[layout.ntHeadersOffset + 7] = 0xFF;
+        for (int i = 0; i < 4; ++i) {
+            many[layout.sectionTableOffset + 20 + i] = 0xF0;  // raw data beyond the end
+            many[layout.ntHeadersOffset + 24 + 16 + i] = 0xFF;
+        }
+        EXPECT_TRUE(Write(L"D:\\a\\many.exe", many));
         return infected.sectionOffsets[1] + 2000;
     }
 
@@ -114,7 +127,7 @@ TEST_F(FileScannerTest, WalkFindsThePlantedFileAndCallsItsRemoverOnce) {
     EXPECT_EQ(0u, CProcessApi::GetInstance()->Headers().matchOffset);
 
     const ScanStatistics& s = controller.GetStatistics();
-    EXPECT_EQ(3u, s.files);  // infected.exe, clean.dll, notes.txt
+    EXPECT_EQ(5u, s.files);  // infected.exe, clean.dll, notes.txt, far.exe, many.exe
     EXPECT_EQ(3u, s.directories);
     EXPECT_EQ(1u, s.infectedFiles);
     EXPECT_EQ(0u, s.streams);  // no NTFS streams here
