@@ -107,9 +107,19 @@ double TotalFrequency() {
     return total;
 }
 
-// Deals `words` into the groups, each word where it adds the least mass of
-// the first stage (which skips the table `ignored`). Returns that mass.
+// Deals `words` into the groups so that the first stage (which skips the
+// table `ignored`) passes little ordinary data: each word goes where it adds
+// the least mass, then single words move while a move lowers the total.
+// Returns that mass.
 double DealGroups(const std::vector<unsigned>& words, int ignored, Group (&groups)[kGroups]) {
+    std::vector<int> home(words.size());
+    auto build = [&](int g) {
+        Group rebuilt;
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            if (home[i] == g) rebuilt = rebuilt.With(words[i]);
+        }
+        return rebuilt;
+    };
     double masses[kGroups] = {};
     for (std::size_t i = 0; i < words.size(); ++i) {
         int best = static_cast<int>(i % kGroups);
@@ -123,8 +133,39 @@ double DealGroups(const std::vector<unsigned>& words, int ignored, Group (&group
                 }
             }
         }
+        home[i] = best;
         groups[best] = groups[best].With(words[i]);
         masses[best] = groups[best].Mass(ignored);
+    }
+    if (words.size() > kGroups && words.size() <= kWeighedWords) {
+        for (int pass = 0; pass < 4; ++pass) {
+            bool moved = false;
+            for (std::size_t i = 0; i < words.size(); ++i) {
+                const int from = home[i];
+                home[i] = -1;
+                const Group without = build(from);
+                const double saved = masses[from] - without.Mass(ignored);
+                int best = from;
+                double bestGain = 0;
+                for (int g = 0; g < kGroups; ++g) {
+                    if (g == from) continue;
+                    const double gain = saved - (groups[g].With(words[i]).Mass(ignored) - masses[g]);
+                    if (gain > bestGain * 1.0000001 + 1) {
+                        bestGain = gain;
+                        best = g;
+                    }
+                }
+                home[i] = best;
+                if (best != from) {
+                    groups[from] = without;
+                    masses[from] = without.Mass(ignored);
+                    groups[best] = groups[best].With(words[i]);
+                    masses[best] = groups[best].Mass(ignored);
+                    moved = true;
+                }
+            }
+            if (!moved) break;
+        }
     }
     double total = 0;
     for (double m : masses) total += m;
