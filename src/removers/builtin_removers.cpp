@@ -27,8 +27,6 @@ CStanitRemover::CStanitRemover()
 void CSoberJRemover::Remove(CScanController&, const char16_t*, const void*, DetectionSource, bool) {}
 void CSoberPRemover::Remove(CScanController&, const char16_t*, const void*, DetectionSource, bool) {}
 void CSoberYRemover::Remove(CScanController&, const char16_t*, const void*, DetectionSource, bool) {}
-// The in-place repair lands with the W32/Stanit remover.
-void CStanitRemover::Remove(CScanController&, const char16_t*, const void*, DetectionSource, bool) {}
 
 CMalwareRemover* g_builtinRemovers[kBuiltinRemoverCount + 1] = {
     new CSoberJRemover, new CSoberPRemover, new CSoberYRemover, new CStanitRemover, nullptr,

@@ -10,7 +10,7 @@
 #include "signature/signature.h"
 
 class CScanController;
-class CProcessApi;
+class CRemovalSystem;
 
 // Who reports a detection to Remove.
 enum class DetectionSource : int {
@@ -102,7 +102,7 @@ public:
     using CMalwareRemover::CMalwareRemover;
 
 protected:
-    CProcessApi* system_ = nullptr;  // fetched again at the start of every Remove
+    CRemovalSystem* system_ = nullptr;  // fetched again at the start of every Remove
 };
 
 class CSoberJRemover : public CBuiltinRemover {
@@ -139,6 +139,9 @@ public:
     const char16_t* GetVariantName() const override { return u"A"; }
     void Remove(CScanController& controller, const char16_t* path, const void* detail,
                 DetectionSource source, bool moreFollow) override;
+    // Repairs the infected file in place, with the headers of the work area:
+    // one of the StanitRepairResult values.
+    int32_t Repair(const char16_t* path);
 };
 
 // Sober.J, Sober.P, Sober.Y and W32/Stanit, created before main runs, then a
