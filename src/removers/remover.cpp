@@ -51,7 +51,3 @@ CScriptedMalware::CScriptedMalware(const CSignature& memory, const CSignature& f
       familyName_(std::move(familyName)),
       variantName_(std::move(variantName)),
       actions_(std::move(actions)) {}
-
-void CScriptedMalware::Remove(CScanController&, const char16_t*, const void*, DetectionSource, bool) {
-    // The action executor lands with the removal actions.
-}
