@@ -1,5 +1,4 @@
-// The four built-in removers: their names and signature summaries. Their
-// removal steps land with the Sober and W32/Stanit removers.
+// The four built-in removers: their names and signature summaries.
 #include "removers/remover.h"
 
 namespace {
@@ -23,10 +22,6 @@ CSoberYRemover::CSoberYRemover()
 CStanitRemover::CStanitRemover()
     : CBuiltinRemover(kStanitHead, kStanitHead, 44408, 44408, 91, 91, 30, 30, 0x3EC25CB7, 0x3EC25CB7) {}
 
-// Removal steps land with the Sober removers.
-void CSoberJRemover::Remove(CScanController&, const char16_t*, const void*, DetectionSource, bool) {}
-void CSoberPRemover::Remove(CScanController&, const char16_t*, const void*, DetectionSource, bool) {}
-void CSoberYRemover::Remove(CScanController&, const char16_t*, const void*, DetectionSource, bool) {}
 
 CMalwareRemover* g_builtinRemovers[kBuiltinRemoverCount + 1] = {
     new CSoberJRemover, new CSoberPRemover, new CSoberYRemover, new CStanitRemover, nullptr,
