@@ -186,10 +186,12 @@ int main(int argc, char** argv) {
     std::size_t mb = 256;
     std::string dir = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
     int repeat = 5;
+    std::string only;  // run only the engines whose names start with this
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--mb") == 0) mb = std::strtoul(argv[i + 1], nullptr, 10);
         if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
         if (std::strcmp(argv[i], "--repeat") == 0) repeat = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
     }
     const std::size_t size = mb << 20;
     std::size_t files = 0;
@@ -472,6 +474,13 @@ int main(int argc, char** argv) {
         e.run = [&] { present = present || std::memchr(unplanted.data(), absent, size) != nullptr; };
     }
 
+    for (const auto& e : engines) {
+        if (!only.empty() && e->name.compare(0, only.size(), only) != 0 && e->name.compare(0, 6, "memchr") != 0) {
+            e->rounds = 0;
+            e->want = nullptr;
+            e->note = "left out (--only)";
+        }
+    }
     int rounds = 0;
     for (const auto& e : engines) rounds = std::max(rounds, e->rounds);
     for (int r = 0; r < rounds; ++r) {
@@ -514,16 +523,18 @@ int main(int argc, char** argv) {
             std::printf("%-36s %8s %12s  %s\n", e->name.c_str(), "-", "-", result.c_str());
             continue;
         }
-        std::printf("%-36s %8.2f %12.2f  %s\n", e->name.c_str(), size / e->best / 1e9, e->best / ours->best,
+        std::printf("%-36s %8.2f %12.2f  %s\n", e->name.c_str(), size / e->best / 1e9,
+                    ours->best < 1e30 ? e->best / ours->best : 0.0,
                     result.c_str());
     }
+    auto ran = [&](const Engine* e) { return e != nullptr && e->best < 1e30 && ours->best < 1e30; };
     auto verdict = [](bool known, bool met) { return !known ? "n/a" : met ? "met" : "MISSED"; };
     std::printf("\ngoals: FindInFile >= 2x Hyperscan SINGLEMATCH: %s; >= 30x YARA: %s; scalar >= 1 GB/s: %s; "
                 "64 KB blocks within 20%% of one pass: %s\n",
-                verdict(hyperscan != nullptr, hyperscan != nullptr && hyperscan->best >= 2 * ours->best),
-                verdict(yara != nullptr, yara != nullptr && yara->best >= 30 * ours->best),
-                verdict(scalar != nullptr, scalar != nullptr && size / scalar->best / 1e9 >= 1),
-                verdict(true, blocks.best <= 1.2 * memory.best));
+                verdict(ran(hyperscan), ran(hyperscan) && hyperscan->best >= 2 * ours->best),
+                verdict(ran(yara), ran(yara) && yara->best >= 30 * ours->best),
+                verdict(ran(scalar), ran(scalar) && size / scalar->best / 1e9 >= 1),
+                verdict(ran(&blocks) && ran(&memory), blocks.best <= 1.2 * memory.best));
     if (!allOk) std::printf("FAILED: an engine disagreed with the planted signatures\n");
     return allOk ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmark (Release, -O2) in build/sig-bench and runs it.
-# usage: bench/run.sh [--mb N] [--dir PE_FOLDER] [--repeat N]
+# usage: bench/run.sh [--mb N] [--dir PE_FOLDER] [--repeat N] [--only ENGINE_NAME_PREFIX]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TESMORA_BENCH_BUILD:-$root/build/sig-bench}
