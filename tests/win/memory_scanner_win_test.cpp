@@ -223,7 +223,14 @@ TEST(MemoryScannerWinTest, FindsPlantedProcessesAndHandsEachHitOverOnce) {
     const ScanStatistics& stats = controller.GetStatistics();
     EXPECT_EQ(2u + 2u + 1u, stats.infectedProcesses);
     EXPECT_GE(stats.processes, 3u);
-    EXPECT_EQ(Text16(IDS_SCANNING_MEMORY) + u" " + Text16(IDS_DONE), session.output.text);
+    // The scripted removers ran after the walk: both processes terminated and
+    // their executable removed for Test.File, the first process for Test.Mem.
+    EXPECT_EQ(Text16(IDS_SCANNING_MEMORY) + u" " + Text16(IDS_DONE) +
+                  u"Test.File was found in memory !\r\nterminating processes ...done\r\n"
+                  u"removing executables ...done\r\nTest.File was successfully removed.\r\n"
+                  u"Test.Mem was found in memory !\r\nterminating process ...done\r\n"
+                  u"Test.Mem was successfully removed.\r\n",
+              session.output.text);
 }
 
 TEST(MemoryScannerWinTest, CleanSystemEndsWithNoMalwareFoundAndStopAbortsWithoutRemove) {
