@@ -137,7 +137,7 @@ const SignatureIndexEntry* PlainWalk(const CSignatureIndex& index, const uint8_t
     return nullptr;
 }
 
-const char* PathName(SearchMethod p) {
+const char* MethodName(SearchMethod p) {
     switch (p) {
         case SearchMethod::Auto: return "auto";
         case SearchMethod::Scalar: return "scalar";
@@ -314,9 +314,9 @@ int main(int argc, char** argv) {
         indexes.push_back(std::make_unique<CSignatureIndex>());
         CSignatureIndex* ix = indexes.back().get();
         ix->Build(table.data(), table.size());
-        ix->UsePath(p);
-        Engine& e = add(std::string("FindInFile, ") + PathName(p) +
-                            (p == SearchMethod::Auto ? std::string(" (") + PathName(ix->ActivePath(kMatchesInFiles)) + ")"
+        ix->UseMethod(p);
+        Engine& e = add(std::string("FindInFile, ") + MethodName(p) +
+                            (p == SearchMethod::Auto ? std::string(" (") + MethodName(ix->ActiveMethod(kMatchesInFiles)) + ")"
                                                    : std::string()),
                         &planted, repeat);
         e.run = [&e, ix, data, size, &idOf] {
@@ -333,7 +333,7 @@ int main(int argc, char** argv) {
     }
 
     CSignatureIndex& index = *indexes.front();
-    Engine& memory = add(std::string("FindInMemory (") + PathName(index.ActivePath(kMatchesInMemory)) + ")",
+    Engine& memory = add(std::string("FindInMemory (") + MethodName(index.ActiveMethod(kMatchesInMemory)) + ")",
                          &plantedRandom, repeat);
     memory.run = [&] {
         // FindInMemory gives no start: a hit goes on after the planted

@@ -35,7 +35,7 @@ struct SearchKind {
     bool secondStageFirstHigh = false;
     double passShare = 1;  // share of ordinary byte pairs all four tables pass
     SearchKernel kernel = nullptr;
-    SearchMethod path = SearchMethod::Scalar;
+    SearchMethod method = SearchMethod::Scalar;
 
     bool Occupied(unsigned word) const { return occupied[word] != 0; }
 };

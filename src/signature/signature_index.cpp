@@ -211,9 +211,9 @@ void PrepareKind(SearchKind& k, const std::vector<SignatureIndexEntry>& entries,
     k.passShare = passed / kTotal;
 }
 
-bool CpuHas(SearchMethod path) {
+bool CpuHas(SearchMethod method) {
 #if defined(TESMORA_X86_KERNELS)
-    switch (path) {
+    switch (method) {
         case SearchMethod::Auto:
         case SearchMethod::Scalar:
             return true;
@@ -226,7 +226,7 @@ bool CpuHas(SearchMethod path) {
     }
     return false;
 #else
-    return path == SearchMethod::Auto || path == SearchMethod::Scalar;
+    return method == SearchMethod::Auto || method == SearchMethod::Scalar;
 #endif
 }
 
@@ -237,25 +237,25 @@ const SignatureIndexEntry* SearchScalarAll(const SearchKind& k, const uint8_t* b
 
 void Choose(SearchKind& k, SearchMethod requested) {
     const double share = k.passShare;
-    SearchMethod path = requested;
-    if (path == SearchMethod::Auto) {
+    SearchMethod method = requested;
+    if (method == SearchMethod::Auto) {
         if (share < kUsefulShare && CpuHas(SearchMethod::Avx2)) {
-            path = SearchMethod::Avx2;
+            method = SearchMethod::Avx2;
         } else if (share < kUsefulShare && CpuHas(SearchMethod::Ssse3)) {
-            path = SearchMethod::Ssse3;
+            method = SearchMethod::Ssse3;
         } else if (k.wordCount <= kAutoCompareWords && CpuHas(SearchMethod::Sse2)) {
-            path = SearchMethod::Sse2;
+            method = SearchMethod::Sse2;
         } else {
-            path = SearchMethod::Scalar;
+            method = SearchMethod::Scalar;
         }
     }
-    if (path == SearchMethod::Sse2 && k.wordCount > 16) path = SearchMethod::Scalar;
-    k.path = path;
+    if (method == SearchMethod::Sse2 && k.wordCount > 16) method = SearchMethod::Scalar;
+    k.method = method;
     k.kernel = &SearchScalarAll;
 #if defined(TESMORA_X86_KERNELS)
-    if (path == SearchMethod::Sse2) k.kernel = &SearchSse2;
-    if (path == SearchMethod::Ssse3) k.kernel = &SearchSsse3;
-    if (path == SearchMethod::Avx2) k.kernel = &SearchAvx2;
+    if (method == SearchMethod::Sse2) k.kernel = &SearchSse2;
+    if (method == SearchMethod::Ssse3) k.kernel = &SearchSsse3;
+    if (method == SearchMethod::Avx2) k.kernel = &SearchAvx2;
 #endif
 }
 
@@ -404,18 +404,18 @@ const SignatureIndexEntry* CSignatureIndex::Bucket(uint16_t word) const {
     return heads_.empty() ? nullptr : heads_[word];
 }
 
-bool CSignatureIndex::IsSupported(SearchMethod path) { return CpuHas(path); }
+bool CSignatureIndex::IsSupported(SearchMethod method) { return CpuHas(method); }
 
-bool CSignatureIndex::UsePath(SearchMethod path) {
-    if (!CpuHas(path)) return false;
-    requested_ = path;
+bool CSignatureIndex::UseMethod(SearchMethod method) {
+    if (!CpuHas(method)) return false;
+    requested_ = method;
     if (file_) {
         for (SearchKind* k : {file_.get(), memory_.get()}) Choose(*k, requested_);
     }
     return true;
 }
 
-SearchMethod CSignatureIndex::ActivePath(uint8_t kind) const {
+SearchMethod CSignatureIndex::ActiveMethod(uint8_t kind) const {
     const SearchKind* k = kind == kMatchesInFiles ? file_.get() : memory_.get();
-    return k != nullptr ? k->path : SearchMethod::Scalar;
+    return k != nullptr ? k->method : SearchMethod::Scalar;
 }

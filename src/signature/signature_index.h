@@ -65,14 +65,14 @@ public:
     // First entry of the bucket of `word`, null when empty or not built.
     const SignatureIndexEntry* Bucket(uint16_t word) const;
 
-    // Whether this CPU can run `path`.
-    static bool IsSupported(SearchMethod path);
+    // Whether this CPU can run `method`.
+    static bool IsSupported(SearchMethod method);
     // Selects the search method for later finds; false (nothing changed) when
     // the CPU lacks it. A method that cannot serve a kind's set of anchor
     // words (Sse2 beyond 16 words) falls back to Scalar for that kind.
-    bool UsePath(SearchMethod path);
+    bool UseMethod(SearchMethod method);
     // The method the finds of `kind` (kMatchesInFiles or kMatchesInMemory) use.
-    SearchMethod ActivePath(uint8_t kind) const;
+    SearchMethod ActiveMethod(uint8_t kind) const;
 
 private:
     void SelectKernels(const std::vector<uint16_t>& buckets);

@@ -129,7 +129,7 @@ inline std::string CompareWithReference(CSignatureIndex& index, const std::vecto
     std::string problem;
     for (SearchMethod method : {SearchMethod::Auto, SearchMethod::Scalar, SearchMethod::Sse2, SearchMethod::Ssse3,
                                 SearchMethod::Avx2}) {
-        if (!index.UsePath(method)) continue;
+        if (!index.UseMethod(method)) continue;
         const std::string name = "method " + std::to_string(static_cast<int>(method)) + ": ";
         std::size_t start = 12345;
         const SignatureIndexEntry* file = index.FindInFile(range, length, start);
@@ -140,7 +140,7 @@ inline std::string CompareWithReference(CSignatureIndex& index, const std::vecto
         const SignatureIndexEntry* memory = index.FindInMemory(range, length);
         if ((memory ? memory->remover : nullptr) != wantMemory.remover) problem += name + "memory match differs; ";
     }
-    index.UsePath(SearchMethod::Auto);
+    index.UseMethod(SearchMethod::Auto);
     return problem;
 }
 

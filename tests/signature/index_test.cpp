@@ -15,15 +15,15 @@
 
 namespace {
 
-const SearchMethod kAllPaths[] = {SearchMethod::Auto, SearchMethod::Scalar, SearchMethod::Sse2, SearchMethod::Ssse3,
+const SearchMethod kAllMethods[] = {SearchMethod::Auto, SearchMethod::Scalar, SearchMethod::Sse2, SearchMethod::Ssse3,
                                 SearchMethod::Avx2};
 
-std::vector<SearchMethod> SupportedPaths() {
-    std::vector<SearchMethod> paths;
-    for (SearchMethod p : kAllPaths) {
-        if (CSignatureIndex::IsSupported(p)) paths.push_back(p);
+std::vector<SearchMethod> SupportedMethods() {
+    std::vector<SearchMethod> methods;
+    for (SearchMethod p : kAllMethods) {
+        if (CSignatureIndex::IsSupported(p)) methods.push_back(p);
     }
-    return paths;
+    return methods;
 }
 
 // Removers and the index over them.
@@ -129,10 +129,10 @@ TEST(SignatureIndexTest, SignatureMustLieWhollyInsideTheRange) {
         {"first byte one before the range, anchor inside", 0, 30, 1, 0, false},
         {"range exactly the signature", 0, 0, 0, 0, true},
     };
-    for (SearchMethod path : SupportedPaths()) {
-        ASSERT_TRUE(d.index.UsePath(path));
+    for (SearchMethod method : SupportedMethods()) {
+        ASSERT_TRUE(d.index.UseMethod(method));
         for (const auto& c : kCases) {
-            SCOPED_TRACE(std::string(c.what) + " path " + std::to_string(static_cast<int>(path)));
+            SCOPED_TRACE(std::string(c.what) + " method " + std::to_string(static_cast<int>(method)));
             std::vector<uint8_t> buffer(filler.begin(), filler.begin() + c.before);
             buffer.insert(buffer.end(), sig.begin(), sig.end());
             buffer.insert(buffer.end(), filler.begin(), filler.begin() + c.after);
@@ -156,8 +156,8 @@ TEST(SignatureIndexTest, TinyAndEmptyRangesNeverMatch) {
     d.Add(RecordOf(AnchoredSignature(5)), FakeSignature());
     d.Build();
     const uint8_t ones[3] = {1, 1, 1};
-    for (SearchMethod path : SupportedPaths()) {
-        ASSERT_TRUE(d.index.UsePath(path));
+    for (SearchMethod method : SupportedMethods()) {
+        ASSERT_TRUE(d.index.UseMethod(method));
         for (size_t n = 0; n <= 3; ++n) {
             size_t start = 5;
             EXPECT_EQ(nullptr, d.index.FindInFile(n == 0 ? nullptr : ones, n, start));
@@ -181,8 +181,8 @@ TEST(SignatureIndexTest, RecordsLongerThanAnyRangeAreSkipped) {
     d.Add(huge, huge);
     d.Add(farAnchor, FakeSignature());
     d.Build();
-    for (SearchMethod path : SupportedPaths()) {
-        ASSERT_TRUE(d.index.UsePath(path));
+    for (SearchMethod method : SupportedMethods()) {
+        ASSERT_TRUE(d.index.UseMethod(method));
         size_t start = 0;
         EXPECT_EQ(nullptr, d.index.FindInFile(sig.data(), sig.size(), start));
         EXPECT_EQ(nullptr, d.index.FindInMemory(sig.data(), sig.size()));
@@ -221,8 +221,8 @@ TEST(SignatureIndexTest, FirstAnchorThenRegistrationOrderWins) {
         CMalwareRemover* made[3];
         for (int i : c.order) made[i] = d.Add(FakeSignature(), records[i]);
         d.Build();
-        for (SearchMethod path : SupportedPaths()) {
-            ASSERT_TRUE(d.index.UsePath(path));
+        for (SearchMethod method : SupportedMethods()) {
+            ASSERT_TRUE(d.index.UseMethod(method));
             size_t start = 0;
             const SignatureIndexEntry* e = d.index.FindInFile(range.data(), range.size(), start);
             ASSERT_NE(nullptr, e);
@@ -242,8 +242,8 @@ TEST(SignatureIndexTest, KindsDecideWhichFindSeesAnEntry) {
     CMalwareRemover* memorySig = d.Add(RecordOf(other), FakeSignature());
     CMalwareRemover* both = d.Add(RecordOf(other), RecordOf(other));
     d.Build();
-    for (SearchMethod path : SupportedPaths()) {
-        ASSERT_TRUE(d.index.UsePath(path));
+    for (SearchMethod method : SupportedMethods()) {
+        ASSERT_TRUE(d.index.UseMethod(method));
         size_t start = 0;
         const SignatureIndexEntry* f = d.index.FindInFile(range.data(), range.size(), start);
         ASSERT_NE(nullptr, f);
@@ -263,15 +263,15 @@ TEST(SignatureIndexTest, PathSelection) {
     CRandom rng(11);
     for (int i = 0; i < 20; ++i) d.Add(FakeSignature(), RecordOf(rng.Bytes(40)));
     d.Build();
-    EXPECT_TRUE(d.index.UsePath(SearchMethod::Scalar));
-    EXPECT_EQ(SearchMethod::Scalar, d.index.ActivePath(kMatchesInFiles));
+    EXPECT_TRUE(d.index.UseMethod(SearchMethod::Scalar));
+    EXPECT_EQ(SearchMethod::Scalar, d.index.ActiveMethod(kMatchesInFiles));
     if (CSignatureIndex::IsSupported(SearchMethod::Sse2)) {
-        ASSERT_TRUE(d.index.UsePath(SearchMethod::Sse2));
-        EXPECT_EQ(SearchMethod::Scalar, d.index.ActivePath(kMatchesInFiles));  // 20 words exceed 16 compares
+        ASSERT_TRUE(d.index.UseMethod(SearchMethod::Sse2));
+        EXPECT_EQ(SearchMethod::Scalar, d.index.ActiveMethod(kMatchesInFiles));  // 20 words exceed 16 compares
     }
     if (CSignatureIndex::IsSupported(SearchMethod::Avx2)) {
-        ASSERT_TRUE(d.index.UsePath(SearchMethod::Auto));
-        EXPECT_EQ(SearchMethod::Avx2, d.index.ActivePath(kMatchesInFiles));
+        ASSERT_TRUE(d.index.UseMethod(SearchMethod::Auto));
+        EXPECT_EQ(SearchMethod::Avx2, d.index.ActiveMethod(kMatchesInFiles));
     }
 }
 
@@ -371,8 +371,8 @@ TEST(SignatureIndexTest, FindsTheCarriedScriptsSignatures) {
     for (size_t i = 0; i < bytes.size(); ++i) {
         std::vector<uint8_t> range = CRandom(20 + i).Bytes(5000);
         std::copy(bytes[i].begin(), bytes[i].end(), range.begin() + 1000 + 37 * i);
-        for (SearchMethod path : SupportedPaths()) {
-            ASSERT_TRUE(d.index.UsePath(path));
+        for (SearchMethod method : SupportedMethods()) {
+            ASSERT_TRUE(d.index.UseMethod(method));
             size_t start = 0;
             const SignatureIndexEntry* e = d.index.FindInFile(range.data(), range.size(), start);
             ASSERT_NE(nullptr, e);
