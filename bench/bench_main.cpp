@@ -240,20 +240,19 @@ int main(int argc, char** argv) {
         removerOf.push_back(r.get());
     }
 
-    // memchr looks for a byte the data lacks (made absent if every value
-    // occurs), in a copy made before the signatures, which hold every value,
-    // are planted.
+    // memchr looks for a byte the data lacks, in a copy of its own where that
+    // byte is made absent if every value occurs; the engines scan the data as is.
     std::size_t histogram[256] = {};
     for (uint8_t b : buffer) ++histogram[b];
-    int absent = static_cast<int>(std::min_element(histogram, histogram + 256) - histogram);
+    const int absent = static_cast<int>(std::min_element(histogram, histogram + 256) - histogram);
+    std::vector<uint8_t> unplanted = buffer;
     std::string absentNote = "absent in the data";
     if (histogram[absent] != 0) {
-        for (auto& b : buffer) {
+        for (auto& b : unplanted) {
             if (b == absent) b = static_cast<uint8_t>(absent ^ 1);
         }
-        absentNote = "made absent (" + std::to_string(histogram[absent]) + " occurrences replaced)";
+        absentNote = "made absent in memchr's copy (" + std::to_string(histogram[absent]) + " occurrences)";
     }
-    const std::vector<uint8_t> unplanted = buffer;  // memchr's copy, without the signatures
 
     // Signature by signature: the last one's first planting lies past 90 % of
     // the buffer, so an engine that stops once every pattern has matched

@@ -17,9 +17,11 @@
 
 namespace {
 
-// How far ahead of the classification the loop prefetches; also how much
-// of a range is prefetched on entry (a memory block overlaps its predecessor).
-constexpr std::size_t kPrefetchDistance = 2048;
+// How far ahead of the classification the loop prefetches into the first-
+// level cache (also how much of a range is prefetched on entry: a memory
+// block overlaps its predecessor), and how far into the second level.
+constexpr std::size_t kPrefetchDistance = 1024;
+constexpr std::size_t kFarPrefetchDistance = 8192;
 
 struct Tables {
     __m256i t0, t1, t2, t3;
@@ -81,6 +83,7 @@ TESMORA_REALIGN __attribute__((target("avx2"))) const SignatureIndexEntry* Searc
     // Positions p .. p + 63 read bytes p .. p + 64.
     for (; p + 65 <= length; p += 64) {
         _mm_prefetch(reinterpret_cast<const char*>(bytes + p + kPrefetchDistance), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(bytes + p + kFarPrefetchDistance), _MM_HINT_T1);
         const __m256i e0 = Early<kLateFirstHigh>(bytes + p, t);
         const __m256i e1 = Early<kLateFirstHigh>(bytes + p + 32, t);
         const __m256i any = _mm256_or_si256(e0, e1);
