@@ -522,9 +522,9 @@ int main(int argc, char** argv) {
             std::printf("%-36s %8s %12s  %s\n", e->name.c_str(), "-", "-", result.c_str());
             continue;
         }
-        std::printf("%-36s %8.2f %12.2f  %s\n", e->name.c_str(), size / e->best / 1e9,
-                    ours->best < 1e30 ? e->best / ours->best : 0.0,
-                    result.c_str());
+        char ratio[32] = "-";
+        if (ours->best < 1e30) std::snprintf(ratio, sizeof ratio, "%.2f", e->best / ours->best);
+        std::printf("%-36s %8.2f %12s  %s\n", e->name.c_str(), size / e->best / 1e9, ratio, result.c_str());
     }
     auto ran = [&](const Engine* e) { return e != nullptr && e->best < 1e30 && ours->best < 1e30; };
     auto verdict = [](bool known, bool met) { return !known ? "n/a" : met ? "met" : "MISSED"; };
