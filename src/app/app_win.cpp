@@ -1,33 +1,73 @@
-// Program entry. Until the main window exists, the program builds its scan
-// session (script, detector table, signature index) and tells what it knows.
+// Program start: single instance, rich edit library, the main window.
 #include <windows.h>
+#include <commctrl.h>
 
-#include <string>
+#include <cstdlib>
+#include <cstring>
 
-#include "scan/scan_controller.h"
+#include "app/main_window.h"
+#include "common/string_table.h"
+#include "removal/reboot_flag.h"
 #include "win/scan_host.h"
 
 namespace {
 
-// Output of a session that runs no scan.
-class CNoOutput : public CScanOutput {
+class CSilentSink : public CDiagnosticSink {
 public:
-    void PrintHighlighted(std::u16string_view, const char16_t*, int) override {}
-    void Print(std::u16string_view, int) override {}
-    void SetStatusText(std::u16string_view, int) override {}
-    void ScanFinished(ScanResultCode) override {}
+    void ShowDiagnostic(std::u16string_view, std::u16string_view) override {}
+};
+
+// The program's system view. In silent mode no message box waits for a person.
+class CAppScanHost : public CWin32ScanHost {
+public:
+    explicit CAppScanHost(bool silent) : silent_(silent) {}
+    void ShowError(std::u16string_view text, std::u16string_view caption) override {
+        if (!silent_) CWin32ScanHost::ShowError(text, caption);
+    }
+    CDiagnosticSink& Diagnostics() override {
+        return silent_ ? static_cast<CDiagnosticSink&>(silentSink_) : CWin32ScanHost::Diagnostics();
+    }
+    bool QueryAdministrator() override {
+#ifdef TESMORA_TEST_HOOKS
+        // Test build only: Wine reports its user at the guest level.
+        if (const char* v = std::getenv("TESMORA_TEST_ADMINISTRATOR")) return std::strcmp(v, "1") == 0;
+#endif
+        return CWin32ScanHost::QueryAdministrator();
+    }
+
+private:
+    bool silent_;
+    CSilentSink silentSink_;
 };
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    CWin32ScanHost host;
-    CNoOutput output;
-    CScanController controller(output, host, TakeBuiltinRemovers(), {});
-    if (controller.ConstructionResult() != 0) return controller.ConstructionResult();
-    std::u16string text = u"Removal tool for:\r\n" + controller.GetMalwareNames() +
-                          u"\r\n\r\nScanning is not available in this build.";
-    const std::wstring body(text.begin(), text.end());
-    MessageBoxW(nullptr, body.c_str(), L"Tesmora Removal Tool", MB_OK | MB_ICONINFORMATION);
-    return 0;
+    ClearRebootRequired();
+    const bool silent = IsSilentCommandLine();
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"KLOTH_REMOVALGUI");
+    if (mutex == nullptr) return -1;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (!silent) {
+            MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(LoadText(IDS_ALREADY_RUNNING)),
+                        reinterpret_cast<const wchar_t*>(LoadText(IDS_ERROR_CAPTION)), MB_OK);
+        }
+        CloseHandle(mutex);
+        return -3;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    HMODULE richEdit = GetModuleHandleW(L"RICHED20.DLL");
+    const bool loaded = richEdit == nullptr;
+    if (loaded) richEdit = LoadLibraryW(L"RICHED20.DLL");
+
+    int code = 0;
+    {
+        CAppScanHost host(silent);
+        CRemovalToolDlg window(host);
+        code = window.Run();
+    }
+    if (loaded && richEdit != nullptr) FreeLibrary(richEdit);
+    CloseHandle(mutex);
+    return code;
 }

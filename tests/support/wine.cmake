@@ -56,3 +56,37 @@ else()
     "echo 'Windows tests of the 32-bit build skipped: no 32-bit Wine is installed (package wine32)'; exit 77")
   set_tests_properties(wine.skipped PROPERTIES SKIP_RETURN_CODE 77)
 endif()
+
+# The program itself, built once more with its test hooks (the administrator
+# answer from TESMORA_TEST_ADMINISTRATOR, as Wine reports its user as a guest),
+# for the end-to-end tests of tests/app.
+tesmora_glob(app_test_sources ${TESMORA_ROOT}/src/app)
+add_executable(tesmora_testhooks WIN32 ${app_test_sources} ${TESMORA_ROOT}/resources/app.rc)
+target_link_libraries(tesmora_testhooks PRIVATE tesmora_core)
+target_link_options(tesmora_testhooks PRIVATE -municode)
+target_compile_definitions(tesmora_testhooks PRIVATE TESMORA_TEST_HOOKS)
+set_target_properties(tesmora_testhooks PROPERTIES OUTPUT_NAME tesmora
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testhooks)
+
+# The fixture writer for Windows, so a test can plant a sample on a drive.
+add_executable(tesmora_fixture_win ${CMAKE_CURRENT_SOURCE_DIR}/programs/make_fixture.cpp)
+target_link_libraries(tesmora_fixture_win PRIVATE tesmora_test_support)
+
+if(wine_arch_ok)
+  add_test(NAME wine.app_silent COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/silent_scan_test.sh
+    ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_fixture_win>)
+  set_tests_properties(wine.app_silent PROPERTIES
+    FIXTURES_REQUIRED wine_template TIMEOUT 900
+    ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
+  # Windowed run: scan at once, idle buttons, Exit, and the window as artifacts/window.png.
+  add_test(NAME wine.app_window COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/screenshot.sh
+    ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver> ${CMAKE_BINARY_DIR}/artifacts/window.png)
+  set_tests_properties(wine.app_window PROPERTIES
+    FIXTURES_REQUIRED wine_template TIMEOUT 600
+    ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
+endif()
+
+# Drives the window from outside (buttons, screenshot) for tests/app/screenshot.sh.
+add_executable(tesmora_app_driver ${CMAKE_CURRENT_SOURCE_DIR}/programs/app_driver_win.cpp)
+target_link_options(tesmora_app_driver PRIVATE -municode)
+target_link_libraries(tesmora_app_driver PRIVATE gdi32 user32)

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# End-to-end runs of tesmora.exe under Wine in silent mode: exit codes, the
+# log file's bytes, appending, /NOLOG, the administrator rule and a planted
+# fixture.
+#   silent_scan_test.sh WINE_RUN TESMORA_EXE FIXTURE_EXE
+set -u
+wine_run="$(realpath "$1")"; exe="$(realpath "$2")"; fixture="$(realpath "$3")"
+work="$(mktemp -d "${TMPDIR:-/tmp}/tesmora-app.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# run EXPECTED_RC DRIVE_DIR ARGS...: a silent scan with a display, bounded in time.
+run() {
+  local expected="$1" drive="$2"; shift 2
+  timeout 300 bash "$wine_run" --display --version winxp --drive "D=$drive" -- "$exe" "$@" >/dev/null 2>&1
+  local rc=$?
+  [ "$rc" -eq "$expected" ] || fail "tesmora $* ended with $rc, expected $expected"
+}
+text() { iconv -f UTF-16LE -t UTF-8 "$1"; }
+has() { grep -qF -- "$2" <(text "$1") || fail "$1 lacks: $2"; }
+
+mkdir empty
+export TESMORA_TEST_ADMINISTRATOR=1
+
+# A clean scan: exit code 0 and the log's layout.
+run 0 empty /SILENT /LOG out.log D:
+if [ ! -f out.log ]; then fail "no log written"; else
+  [ "$(head -c 2 out.log | xxd -p)" = "5b00" ] || fail "log does not begin with '[' in UTF-16LE (no byte-order mark)"
+  [ $(( $(stat -c %s out.log) % 2 )) -eq 0 ] || fail "odd log size"
+  text out.log | head -1 | grep -qE '^\[[0-9]{1,2}/[0-9]{1,2}/[0-9]{4} [0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}\]'$'\r''$' ||
+    fail "time stamp line: $(text out.log | head -1)"
+  for line in "Tesmora Removal Tool 3.0 - Copyright (c) 2006 Zelox GmbH"$'\r' "Removal Tool for:"$'\r' \
+      "Version: 3.0.1.16, " "Use /? to list all available command line options"$'\r' \
+      '- Saving results to logfile "out.log".'$'\r' "- Silent Mode, program will exit after scan."$'\r' \
+      '- Host: "' "Scanning drive D: ..." "scan results:"$'\r' "scanned directories:"$'\t\t\t'"1"$'\r' \
+      "renamed files:"$'\t\t\t'"0"$'\r' "average file scanner throughput:"$'\t'; do
+    has out.log "$line"
+  done
+  [ "$(tail -c 90 out.log | xxd -p | tr -d '\n')" = "$(printf '\r\nThank you for using Tesmora Removal Tool.\r\n' | iconv -t UTF-16LE | xxd -p | tr -d '\n')" ] ||
+    fail "log does not end with the thanks line"
+  lf=$(text out.log | tr -cd '\n' | wc -c); crlf=$(text out.log | grep -c $'\r$')
+  [ "$lf" -eq "$crlf" ] && [ "$(text out.log | tr -cd '\r' | wc -c)" -eq "$lf" ] || fail "paragraph breaks are not all \\r\\n"
+  cp out.log first.log
+
+  # Appending keeps the earlier run in front and adds the separator.
+  run 0 empty /SILENT /APPEND /LOG out.log D:
+  size=$(stat -c %s first.log)
+  cmp -s -n "$size" first.log out.log || fail "append changed the earlier run"
+  tail -c +"$((size + 1))" out.log | iconv -f UTF-16LE -t UTF-8 > second.txt
+  [ "$(head -c 79 second.txt | xxd -p | tr -d '\n')" = "$( (printf -- '-%.0s' $(seq 75); printf '\r\n\r\n') | xxd -p | tr -d '\n')" ] ||
+    fail "no separator before the appended run"
+  sed -n 3p second.txt | grep -qE '^\[[0-9/ :]+\]'$'\r''$' || fail "appended run lacks its time stamp"
+  grep -qF -- '- Appending results to logfile "out.log".' second.txt || fail "append message missing"
+fi
+
+# /NOLOG writes nothing, not even the default log.
+run 0 empty /SILENT /NOLOG D:
+[ ! -e tesmora.log ] && [ ! -e nolog.log ] || fail "/NOLOG wrote a log"
+
+# Not an administrator: exit code -2, the notice goes to the log, nothing waits.
+TESMORA_TEST_ADMINISTRATOR=0 run 254 empty /SILENT /LOG guest.log D:
+[ -f guest.log ] && has guest.log "Administrator rights are required in order to scan and clean the system."
+
+# A planted fixture: malware found, exit code 1.
+mkdir infected
+timeout 120 bash "$wine_run" -- "$fixture" 'Z:'"$(printf '%s' "$work/infected/sample.exe" | tr / '\\')" --builtin 0 >/dev/null 2>&1 ||
+  fail "fixture not written"
+[ -f infected/sample.exe ] || fail "no fixture file"
+run 1 infected /SILENT /LOG found.log D:
+[ -f found.log ] && has found.log "infected files:"$'\t\t\t'"1"$'\r'
+
+[ "$failures" -eq 0 ] && echo "all silent runs passed"
+exit $((failures != 0))

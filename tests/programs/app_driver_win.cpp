@@ -1,0 +1,87 @@
+// tesmora-app-driver: starts tesmora.exe, waits for its window to reach the
+// idle state after the scan that a drive letter starts, checks the buttons,
+// saves the window as a bitmap, presses Exit and prints the exit code.
+//   tesmora-app-driver OUT.bmp TESMORA.exe [ARGS]...
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool SaveWindowBitmap(HWND window, const wchar_t* path) {
+    RECT r;
+    GetWindowRect(window, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = w;
+    header.biHeight = h;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    const DWORD size = static_cast<DWORD>(((w * 3 + 3) & ~3) * h);
+    BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof header + size), 0, 0,
+                          sizeof(BITMAPFILEHEADER) + sizeof header};
+    HANDLE out = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    const bool ok = out != INVALID_HANDLE_VALUE && WriteFile(out, &file, sizeof file, &written, nullptr) &&
+                    WriteFile(out, &header, sizeof header, &written, nullptr) &&
+                    WriteFile(out, bits, size, &written, nullptr);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+struct Buttons {
+    bool start, stop, exit;
+};
+
+Buttons State(HWND window) {
+    return {IsWindowEnabled(GetDlgItem(window, 1000)) != FALSE, IsWindowEnabled(GetDlgItem(window, 1001)) != FALSE,
+            IsWindowEnabled(GetDlgItem(window, 1005)) != FALSE};
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) return 2;
+    std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
+    for (int i = 3; i < argc; ++i) command += L" " + std::wstring(argv[i]);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return 3;
+    HWND window = nullptr;
+    // Idle after the scan: Start and Exit enabled, Stop disabled.
+    for (int i = 0; i < 1200; ++i) {
+        Sleep(100);
+        if (window == nullptr) window = FindWindowW(nullptr, L"Tesmora Removal Tool - Zelox GmbH");
+        if (window == nullptr || !IsWindowVisible(window)) continue;
+        const Buttons b = State(window);
+        if (b.start && !b.stop && b.exit) break;
+    }
+    if (window == nullptr) return 4;
+    Sleep(500);
+    const Buttons idle = State(window);
+    std::printf("idle: start=%d stop=%d exit=%d\n", idle.start, idle.stop, idle.exit);
+    const bool saved = SaveWindowBitmap(window, argv[1]);
+    std::printf("screenshot: %s\n", saved ? "saved" : "failed");
+    SendMessageW(GetDlgItem(window, 1005), BM_CLICK, 0, 0);
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return 5;
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    std::printf("exit code: %d\n", static_cast<int>(code));
+    std::fflush(stdout);
+    return idle.start && !idle.stop && idle.exit && saved ? 0 : 1;
+}
