@@ -9,12 +9,12 @@ namespace {
 
 // Puts `number` (already formatted) in place of the one "%01.2f" of `format`.
 std::u16string FormatWithFixed(std::u16string_view format, double value) {
-    const std::u16string_view spec = u"%01.2f";
-    const std::size_t at = format.find(spec);
+    const std::u16string_view placeholder = u"%01.2f";
+    const std::size_t at = format.find(placeholder);
     if (at == std::u16string_view::npos) return std::u16string(format);
     std::u16string out(format.substr(0, at));
     out += FormatFixed2(value);
-    out += format.substr(at + spec.size());
+    out += format.substr(at + placeholder.size());
     return out;
 }
 

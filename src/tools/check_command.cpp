@@ -35,18 +35,18 @@ int RunCheckCommand(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "--folder") == 0 || std::strncmp(a, "--folder=", 9) == 0) {
-            std::string spec;
+            std::string assignment;
             if (a[8] == '=') {
-                spec = a + 9;
+                assignment = a + 9;
             } else if (i + 1 < argc) {
-                spec = argv[++i];
+                assignment = argv[++i];
             } else {
                 return Usage("--folder needs NAME=VALUE");
             }
-            const std::size_t eq = spec.find('=');
-            if (eq == std::string::npos || eq == 0) return Usage("--folder needs NAME=VALUE, got '" + spec + "'");
-            if (!folders.Set(Utf8ToUtf16(spec.substr(0, eq)), Utf8ToUtf16(spec.substr(eq + 1)))) {
-                return Usage("unknown folder variable '" + spec.substr(0, eq) +
+            const std::size_t eq = assignment.find('=');
+            if (eq == std::string::npos || eq == 0) return Usage("--folder needs NAME=VALUE, got '" + assignment + "'");
+            if (!folders.Set(Utf8ToUtf16(assignment.substr(0, eq)), Utf8ToUtf16(assignment.substr(eq + 1)))) {
+                return Usage("unknown folder variable '" + assignment.substr(0, eq) +
                              "' (SYSDIR, WINDIR, PROGRAM_FILES, HOME, TEMPDIR, "
                              "TEMPORARY_INTERNET_FILES, COOKIES)");
             }

@@ -37,21 +37,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: tesmora-fixture OUT [--pe32plus] [--dll] [--runnable] [--plant HEX]... [--builtin N]...\n");
         return 2;
     }
-    FixtureSpec spec;
-    spec.sections.push_back(FixtureSection{".text", FixtureBytes(1, 1024), 0, 0, 0x60000020});
+    FixturePlan plan;
+    plan.sections.push_back(FixtureSection{".text", FixtureBytes(1, 1024), 0, 0, 0x60000020});
     uint32_t seed = 10;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         FixtureSection s;
         s.data = FixtureBytes(seed++, 256);
         if (a == "--pe32plus") {
-            spec.pe32plus = true;
+            plan.pe32plus = true;
             continue;
         } else if (a == "--dll") {
-            spec.dll = true;
+            plan.dll = true;
             continue;
         } else if (a == "--runnable") {
-            spec.runnable = true;
+            plan.runnable = true;
             continue;
         } else if (a == "--plant" && i + 1 < argc) {
             const std::vector<uint8_t> bytes = FromHex(argv[++i]);
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "tesmora-fixture: unknown argument %s\n", a.c_str());
             return 2;
         }
-        spec.sections.push_back(s);
+        plan.sections.push_back(s);
     }
-    return WriteBytes(argv[1], BuildPe(spec).bytes) ? 0 : 1;
+    return WriteBytes(argv[1], BuildPe(plan).bytes) ? 0 : 1;
 }

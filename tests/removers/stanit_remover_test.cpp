@@ -47,8 +47,8 @@ struct Infected {
 // point, then `after` bytes.
 Infected BuildInfected(bool pe32plus, const std::vector<uint8_t>& after) {
     Infected f;
-    FixtureSpec spec;
-    spec.pe32plus = pe32plus;
+    FixturePlan plan;
+    plan.pe32plus = pe32plus;
     FixtureSection text;
     text.name = ".text";
     text.characteristics = 0x60000020;
@@ -58,9 +58,9 @@ Infected BuildInfected(bool pe32plus, const std::vector<uint8_t>& after) {
     text.data.insert(text.data.end(), virus.begin(), virus.end());
     text.data.insert(text.data.end(), after.begin(), after.end());
     text.data.resize(text.data.size() + 64, 0);
-    spec.sections.push_back(text);
-    spec.entryPoint = 0x1000 + kHostPrefix;
-    f.layout = BuildPe(spec);
+    plan.sections.push_back(text);
+    plan.entryPoint = 0x1000 + kHostPrefix;
+    f.layout = BuildPe(plan);
     f.entryOffset = f.layout.sectionOffsets[0] + kHostPrefix;
     return f;
 }

@@ -34,14 +34,14 @@ protected:
 
     // A PE file with one section of `size` raw bytes holding the signature at `at`.
     FixtureLayout WithSignature(uint32_t size, uint32_t at, bool pe32plus = false) {
-        FixtureSpec spec;
-        spec.pe32plus = pe32plus;
+        FixturePlan plan;
+        plan.pe32plus = pe32plus;
         FixtureSection s;
         s.data = FixtureBytes(5, size);
         std::copy(signature_.begin(), signature_.end(), s.data.begin() + at);
         s.rawSize = size;
-        spec.sections = {FixtureSection{".text", FixtureBytes(3, 512), 0, 0, 0x60000020}, s};
-        return BuildPe(spec);
+        plan.sections = {FixtureSection{".text", FixtureBytes(3, 512), 0, 0, 0x60000020}, s};
+        return BuildPe(plan);
     }
 
     std::vector<uint8_t> signature_;
@@ -87,10 +87,10 @@ TEST_F(PeScanTest, LargeRegionsAreSampledAtBothEnds) {
 }
 
 TEST_F(PeScanTest, EntryPointRegionOnlyWhenAsked) {
-    FixtureSpec spec;
-    spec.sections = {FixtureSection{".text", FixtureBytes(3, 512), 0, 0, 0x60000020}};
-    spec.entryPoint = 0x7FFF0000;  // in no section: the region starts at offset 0
-    FixtureLayout pe = BuildPe(spec);
+    FixturePlan plan;
+    plan.sections = {FixtureSection{".text", FixtureBytes(3, 512), 0, 0, 0x60000020}};
+    plan.entryPoint = 0x7FFF0000;  // in no section: the region starts at offset 0
+    FixtureLayout pe = BuildPe(plan);
     std::copy(signature_.begin(), signature_.end(), pe.bytes.begin() + 0x300);  // header slack
     EXPECT_EQ(PeScanResult::Matched, Scan(pe.bytes, true).result);
     EXPECT_EQ(0x300u, Scan(pe.bytes, true).matchOffset);

@@ -95,10 +95,10 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
     return out;
 }
 
-FixtureLayout BuildPe(const FixtureSpec& spec) {
+FixtureLayout BuildPe(const FixturePlan& plan) {
     std::vector<FixtureSection> sections;
     uint32_t codeIndex = 0;
-    if (spec.runnable) {
+    if (plan.runnable) {
         FixtureSection code;
         code.name = ".text";
         code.data.assign(64, 0xCC);
@@ -107,15 +107,15 @@ FixtureLayout BuildPe(const FixtureSpec& spec) {
         codeIndex = 0;
     }
     const std::size_t userFirst = sections.size();
-    sections.insert(sections.end(), spec.sections.begin(), spec.sections.end());
-    if (spec.runnable) {
+    sections.insert(sections.end(), plan.sections.begin(), plan.sections.end());
+    if (plan.runnable) {
         FixtureSection imports;
         imports.name = ".idata";
         imports.data.assign(256, 0);
         sections.push_back(imports);
     }
 
-    const uint32_t optionalSize = spec.pe32plus ? 240 : 224;
+    const uint32_t optionalSize = plan.pe32plus ? 240 : 224;
     FixtureLayout layout;
     layout.ntHeadersOffset = 0x40;
     layout.sectionTableOffset = layout.ntHeadersOffset + 24 + optionalSize;
@@ -137,20 +137,20 @@ FixtureLayout BuildPe(const FixtureSpec& spec) {
         std::memcpy(b.data() + offsets[i], sections[i].data.data(), n);
     }
 
-    const uint64_t imageBase = spec.pe32plus ? 0x140000000ull : 0x400000ull;
+    const uint64_t imageBase = plan.pe32plus ? 0x140000000ull : 0x400000ull;
     uint32_t importRva = 0, iatRva = 0;
-    if (spec.runnable) {
+    if (plan.runnable) {
         // Import of Sleep from KERNEL32.dll: descriptor, lookup table, address
         // table, hint/name, library name.
         const std::size_t s = sections.size() - 1;
         const uint32_t base = offsets[s], r = rvas[s];
-        const uint32_t thunk = spec.pe32plus ? 8 : 4;
+        const uint32_t thunk = plan.pe32plus ? 8 : 4;
         const uint32_t ilt = 40, iat = ilt + 2 * thunk, hint = iat + 2 * thunk, name = hint + 8;
         Put32(b, base + 0, r + ilt);
         Put32(b, base + 12, r + name);
         Put32(b, base + 16, r + iat);
         for (uint32_t table : {ilt, iat}) {
-            if (spec.pe32plus) Put64(b, base + table, r + hint);
+            if (plan.pe32plus) Put64(b, base + table, r + hint);
             else Put32(b, base + table, r + hint);
         }
         std::memcpy(b.data() + base + hint + 2, "Sleep", 6);
@@ -161,7 +161,7 @@ FixtureLayout BuildPe(const FixtureSpec& spec) {
         // Entry code: Sleep(INFINITE) in a loop.
         const uint32_t c = offsets[codeIndex], code = rvas[codeIndex];
         std::vector<uint8_t> ins;
-        if (spec.pe32plus) {
+        if (plan.pe32plus) {
             ins = {0x48, 0x83, 0xEC, 0x28, 0xB9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x15, 0, 0, 0, 0, 0xEB, 0xF3};
             const uint32_t disp = iatRva - (code + 15);
             for (int i = 0; i < 4; ++i) ins[11 + i] = static_cast<uint8_t>(disp >> (8 * i));
@@ -180,20 +180,20 @@ FixtureLayout BuildPe(const FixtureSpec& spec) {
     // NT headers.
     const std::size_t e = layout.ntHeadersOffset;
     std::memcpy(b.data() + e, "PE\0\0", 4);
-    Put16(b, e + 4, spec.pe32plus ? 0x8664 : 0x014C);
+    Put16(b, e + 4, plan.pe32plus ? 0x8664 : 0x014C);
     Put16(b, e + 6, static_cast<uint32_t>(sections.size()));
     Put16(b, e + 20, optionalSize);
     uint32_t characteristics = 0x0002 | 0x0001;  // executable, no relocations
-    characteristics |= spec.pe32plus ? 0x0020 : 0x0100;
-    if (spec.dll) characteristics |= 0x2000;
+    characteristics |= plan.pe32plus ? 0x0020 : 0x0100;
+    if (plan.dll) characteristics |= 0x2000;
     Put16(b, e + 22, characteristics);
     const std::size_t o = e + 24;
-    Put16(b, o, spec.pe32plus ? 0x20B : 0x10B);
-    uint32_t entry = spec.entryPoint;
-    if (entry == 0) entry = spec.runnable ? rvas[codeIndex] : (sections.empty() ? 0 : rvas[userFirst < sections.size() ? userFirst : 0]);
+    Put16(b, o, plan.pe32plus ? 0x20B : 0x10B);
+    uint32_t entry = plan.entryPoint;
+    if (entry == 0) entry = plan.runnable ? rvas[codeIndex] : (sections.empty() ? 0 : rvas[userFirst < sections.size() ? userFirst : 0]);
     Put32(b, o + 16, entry);
     Put32(b, o + 20, sections.empty() ? 0 : rvas[0]);
-    if (spec.pe32plus) {
+    if (plan.pe32plus) {
         Put64(b, o + 24, imageBase);
     } else {
         Put32(b, o + 28, static_cast<uint32_t>(imageBase));
@@ -207,7 +207,7 @@ FixtureLayout BuildPe(const FixtureSpec& spec) {
     Put16(b, o + 68, 3);   // console
     const std::size_t sizes = o + 72;
     const uint64_t reserve = 0x100000, commit = 0x1000;
-    if (spec.pe32plus) {
+    if (plan.pe32plus) {
         Put64(b, sizes, reserve);
         Put64(b, sizes + 8, commit);
         Put64(b, sizes + 16, reserve);
@@ -220,12 +220,12 @@ FixtureLayout BuildPe(const FixtureSpec& spec) {
         Put32(b, sizes + 12, commit);
         Put32(b, sizes + 20, 16);
     }
-    const std::size_t directories = o + (spec.pe32plus ? 112 : 96);
-    if (spec.runnable) {
+    const std::size_t directories = o + (plan.pe32plus ? 112 : 96);
+    if (plan.runnable) {
         Put32(b, directories + 8 * 1, importRva);
         Put32(b, directories + 8 * 1 + 4, 40);
         Put32(b, directories + 8 * 12, iatRva);
-        Put32(b, directories + 8 * 12 + 4, spec.pe32plus ? 16 : 8);
+        Put32(b, directories + 8 * 12 + 4, plan.pe32plus ? 16 : 8);
     }
     // Section table.
     for (std::size_t i = 0; i < sections.size(); ++i) {
@@ -237,7 +237,7 @@ FixtureLayout BuildPe(const FixtureSpec& spec) {
         Put32(b, h + 20, offsets[i]);
         Put32(b, h + 36, sections[i].characteristics);
     }
-    for (std::size_t i = userFirst; i < userFirst + spec.sections.size(); ++i) {
+    for (std::size_t i = userFirst; i < userFirst + plan.sections.size(); ++i) {
         layout.sectionOffsets.push_back(offsets[i]);
         layout.sectionRvas.push_back(rvas[i]);
     }

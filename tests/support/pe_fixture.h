@@ -14,7 +14,7 @@ struct FixtureSection {
     uint32_t characteristics = 0xC0000040;
 };
 
-struct FixtureSpec {
+struct FixturePlan {
     bool pe32plus = false;
     bool dll = false;
     // Adds a code section whose entry code sleeps forever (through an import
@@ -28,13 +28,13 @@ struct FixtureSpec {
 
 struct FixtureLayout {
     std::vector<uint8_t> bytes;
-    std::vector<uint32_t> sectionOffsets;  // file offset of each of spec.sections
+    std::vector<uint32_t> sectionOffsets;  // file offset of each of plan.sections
     std::vector<uint32_t> sectionRvas;
     uint32_t ntHeadersOffset = 0;
     uint32_t sectionTableOffset = 0;
 };
 
-FixtureLayout BuildPe(const FixtureSpec& spec);
+FixtureLayout BuildPe(const FixturePlan& plan);
 
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> FixtureBytes(uint32_t seed, std::size_t count);

@@ -65,18 +65,18 @@ protected:
     uint32_t MakeTree() {
         CreateDirectoryW(L"D:\\a", nullptr);
         CreateDirectoryW(L"D:\\a\\b", nullptr);
-        FixtureSpec spec;
+        FixturePlan plan;
         FixtureSection data;
         data.data = FixtureBytes(1, 3000);
         std::copy(signature_.begin(), signature_.end(), data.data.begin() + 2000);
-        spec.sections = {FixtureSection{".text", FixtureBytes(2, 600), 0, 0, 0x60000020}, data};
-        const FixtureLayout infected = BuildPe(spec);
+        plan.sections = {FixtureSection{".text", FixtureBytes(2, 600), 0, 0, 0x60000020}, data};
+        const FixtureLayout infected = BuildPe(plan);
         EXPECT_TRUE(Write(L"D:\\a\\infected.exe", infected.bytes));
-        FixtureSpec clean;
+        FixturePlan clean;
         clean.dll = true;
         clean.sections = {FixtureSection{".text", FixtureBytes(3, 5000), 0, 0, 0x60000020}};
         EXPECT_TRUE(Write(L"D:\\a\\b\\clean.dll", BuildPe(clean).bytes));
-        std::vector<uint8_t> small = BuildPe(spec).bytes;
+        std::vector<uint8_t> small = BuildPe(plan).bytes;
         small.resize(312);  // not more than 312 bytes: neither counted nor read
         EXPECT_TRUE(Write(L"D:\\small.exe", small));
         EXPECT_TRUE(Write(L"D:\\notes.txt", std::vector<uint8_t>(1000, 'x')));

@@ -39,7 +39,7 @@ std::vector<uint8_t> Planted(uint32_t seed, std::size_t size, const std::vector<
 
 // A sleeping executable with `data` in a section of its own.
 std::vector<uint8_t> SleeperImage(const std::vector<uint8_t>& data) {
-    FixtureSpec fixture;
+    FixturePlan fixture;
     fixture.pe32plus = sizeof(void*) == 8;
     fixture.runnable = true;
     FixtureSection section;
@@ -51,7 +51,7 @@ std::vector<uint8_t> SleeperImage(const std::vector<uint8_t>& data) {
 // A DLL whose entry point only returns TRUE, preferring a base of its own,
 // with `data` in a section.
 std::vector<uint8_t> LibraryImage(const std::vector<uint8_t>& data) {
-    FixtureSpec fixture;
+    FixturePlan fixture;
     fixture.pe32plus = sizeof(void*) == 8;
     fixture.dll = true;
     FixtureSection code;

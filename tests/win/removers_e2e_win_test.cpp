@@ -137,7 +137,7 @@ std::vector<uint8_t> BuiltinSignature(int n, bool memory) {
 
 // An executable with `signature` inside a data section; a runnable one sleeps.
 std::vector<uint8_t> CarrierImage(const std::vector<uint8_t>& signature, bool runnable) {
-    FixtureSpec fx;
+    FixturePlan fx;
     fx.pe32plus = runnable && sizeof(void*) == 8;
     fx.runnable = runnable;
     FixtureSection data;
@@ -161,7 +161,7 @@ StanitFixture StanitInfected() {
     code.insert(code.end(), signature.begin(), signature.end());
     const std::vector<uint8_t> filler = FixtureBytes(7, stanit::kVirusCodeSize - code.size());
     code.insert(code.end(), filler.begin(), filler.end());
-    FixtureSpec fx;
+    FixturePlan fx;
     FixtureSection text{".text", FixtureBytes(3, 16), 0, 0, 0x60000020};
     text.data.insert(text.data.end(), code.begin(), code.end());
     text.data.resize(text.data.size() + 64, 0);
@@ -177,7 +177,7 @@ StanitFixture StanitInfected() {
 
 // A Stanit dropper: the entry point at file offset 512.
 std::vector<uint8_t> StanitDropper() {
-    FixtureSpec fx;
+    FixturePlan fx;
     FixtureSection text{".text", FixtureBytes(5, 600), 0, 0, 0x60000020};
     const std::vector<uint8_t> signature = BuiltinSignature(3, false);
     text.data.insert(text.data.begin() + 100, signature.begin(), signature.end());

@@ -150,7 +150,7 @@ std::vector<uint8_t> SoberYSignature(bool memory) {
 // An executable with `signature` inside a data section; a runnable one
 // sleeps. `seed` makes the filler (and so the file) of each fixture its own.
 std::vector<uint8_t> CarrierImage(const std::vector<uint8_t>& signature, bool runnable, uint32_t seed) {
-    FixtureSpec fx;
+    FixturePlan fx;
     fx.pe32plus = runnable && sizeof(void*) == 8;
     fx.runnable = runnable;
     FixtureSection data;
