@@ -9,6 +9,7 @@
 #include "scan/scan_controller.h"
 #include "signature/signature.h"
 #include "support/pe_fixture.h"
+#include "support/e2e_win_support.h"
 #include "support/file_hit_recorder.h"
 #include "support/script_support.h"
 #include "support/win_support.h"
@@ -16,18 +17,6 @@
 #include "win/process_api.h"
 
 namespace {
-
-class TextOutput : public CScanOutput {
-public:
-    void PrintHighlighted(std::u16string_view a, const char16_t* b, int) override {
-        text += std::u16string(a) + (b != nullptr ? b : u"");
-    }
-    void Print(std::u16string_view t, int) override { text += t; }
-    void SetStatusText(std::u16string_view, int) override {}
-    void ScanFinished(ScanResultCode code) override { finished = code; }
-    std::u16string text;
-    int32_t finished = 99;
-};
 
 class NoScriptHost : public CScanHost {
 public:
@@ -43,15 +32,6 @@ public:
 private:
     CRecordingSink sink_;
 };
-
-bool Write(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD n = 0;
-    const bool ok = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) && n == bytes.size();
-    CloseHandle(f);
-    return ok;
-}
 
 class FileScannerTest : public ::testing::Test {
 protected:

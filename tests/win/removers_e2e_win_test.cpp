@@ -16,6 +16,7 @@
 #include "removers/remover.h"
 #include "removers/stanit_repair.h"
 #include "support/builtin_support.h"
+#include "support/e2e_win_support.h"
 #include "support/pe_fixture.h"
 #include "support/recording_remover.h"
 #include "support/win_support.h"
@@ -24,89 +25,12 @@
 
 namespace {
 
-const wchar_t kRun[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t* const kRun = kRunKey;
+const wchar_t* const kRunOnce = kRunOnceKey;
 
-std::u16string U16(const std::wstring& w) { return std::u16string(w.begin(), w.end()); }
-
-std::wstring WinDir() {
-    wchar_t b[MAX_PATH] = {};
-    GetWindowsDirectoryW(b, MAX_PATH);
-    return b;
-}
-std::wstring SysDir() {
-    wchar_t b[MAX_PATH] = {};
-    GetSystemDirectoryW(b, MAX_PATH);
-    return b;
-}
 std::wstring HostsPath() {
     return RequestedVersion() == "win98" ? WinDir() + L"\\hosts" : SysDir() + L"\\drivers\\etc\\hosts";
 }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-bool Write(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-    return WriteBytes(std::string(path.begin(), path.end()), bytes);
-}
-std::vector<uint8_t> Read(const std::wstring& path) {
-    std::vector<uint8_t> bytes;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return bytes;
-    bytes.resize(GetFileSize(f, nullptr));
-    DWORD n = 0;
-    if (!bytes.empty()) ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-    bytes.resize(n);
-    CloseHandle(f);
-    return bytes;
-}
-std::string ReadText(const std::wstring& path) {
-    const std::vector<uint8_t> b = Read(path);
-    return std::string(b.begin(), b.end());
-}
-bool WriteText(const std::wstring& path, const std::string& text) {
-    return Write(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-bool SetSz(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& data) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) return false;
-    const LONG r = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                  static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS;
-}
-bool SetDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) return false;
-    const LONG r = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS;
-}
-bool HasValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    const bool found = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return found;
-}
-DWORD GetDword(HKEY root, const wchar_t* subkey, const wchar_t* name) {
-    HKEY key = nullptr;
-    DWORD value = 0xFFFFFFFF, size = sizeof value;
-    if (RegOpenKeyExW(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
-    RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return value;
-}
-
-class TextOutput : public CScanOutput {
-public:
-    void PrintHighlighted(std::u16string_view a, const char16_t* b, int) override {
-        text += std::u16string(a) + (b != nullptr ? b : u"");
-    }
-    void Print(std::u16string_view t, int) override { text += t; }
-    void SetStatusText(std::u16string_view, int) override {}
-    void ScanFinished(ScanResultCode) override {}
-    std::u16string text;
-};
 
 // The carried script's file signature of `name` ("Worm/NetSky.C").
 std::vector<uint8_t> ScriptSignature(const std::u16string& name) {
@@ -188,52 +112,6 @@ std::vector<uint8_t> StanitDropper() {
     for (int i = 0; i < 4; ++i) layout.bytes[layout.sectionTableOffset + 20 + i] = static_cast<uint8_t>(512 >> (8 * i));
     return layout.bytes;
 }
-
-// A fixture process started from `path`, ended when its owner goes away.
-class Sleeper {
-public:
-    explicit Sleeper(const std::wstring& path) {
-        std::wstring command = L"\"" + path + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                           &startup, &info)) {
-            CloseHandle(info.hThread);
-            process_.reset(info.hProcess);
-            WaitForInputIdle(info.hProcess, 2000);
-            Sleep(300);  // let the loader finish before the process is walked
-        }
-    }
-    ~Sleeper() {
-        if (!process_) return;
-        TerminateProcess(process_.get(), 1);
-        WaitForSingleObject(process_.get(), 5000);
-    }
-    bool started() const { return static_cast<bool>(process_); }
-    bool running() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
-
-private:
-    UniqueHandle process_;
-};
-
-// Runs the registered phases over the running system and drive D:, from
-// D:\ (9x/ME gives process images without their folder).
-struct ScanRun {
-    explicit ScanRun(CScanHost& host) : controller(output, host, CreateBuiltinRemovers(), CreateScanPhases()) {}
-    int32_t Run() {
-        wchar_t previous[MAX_PATH] = {};
-        GetCurrentDirectoryW(MAX_PATH, previous);
-        SetCurrentDirectoryW(L"D:\\");
-        DriveListNode drive{u"D:", nullptr};
-        int32_t result = -100;
-        if (controller.StartScan(nullptr, nullptr, &drive)) result = controller.WaitForScan();
-        SetCurrentDirectoryW(previous);
-        return result;
-    }
-    TextOutput output;
-    CScanController controller;
-};
 
 // {W}, {S} and {F} in a golden transcript: the Windows folder, the system
 // folder and the fixture's path.

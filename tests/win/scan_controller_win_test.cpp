@@ -7,6 +7,7 @@
 #include "common/text16.h"
 #include "removers/remover.h"
 #include "support/builtin_support.h"
+#include "support/e2e_win_support.h"
 #include "support/win_support.h"
 #include "win/process_api.h"
 #include "win/scan_host.h"
@@ -87,18 +88,6 @@ TEST(AdministratorCheckTest, FollowsThePlatformAndTheAccountLevel) {
 }  // namespace
 
 namespace {
-
-class TextOutput : public CScanOutput {
-public:
-    void PrintHighlighted(std::u16string_view a, const char16_t* b, int) override {
-        text += std::u16string(a) + (b != nullptr ? b : u"");
-    }
-    void Print(std::u16string_view t, int) override { text += t; }
-    void SetStatusText(std::u16string_view, int) override {}
-    void ScanFinished(ScanResultCode code) override { finished = code; }
-    std::u16string text;
-    int32_t finished = 99;
-};
 
 // Both registered phases over the running system and an empty drive D:.
 TEST(ScanControllerWinTest, WholeScanWithTheRegisteredPhases) {

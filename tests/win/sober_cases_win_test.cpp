@@ -13,6 +13,7 @@
 #include "removal/reboot_flag.h"
 #include "removers/remover.h"
 #include "support/builtin_support.h"
+#include "support/e2e_win_support.h"
 #include "support/pe_fixture.h"
 #include "support/win_support.h"
 #include "win/process_api.h"
@@ -21,56 +22,15 @@
 
 namespace {
 
-const wchar_t kRun[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t* const kRun = kRunKey;
+const wchar_t* const kRunOnce = kRunOnceKey;
 const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const int kSoberY = 2;  // its place among the built-in removers
 
-std::u16string U16(const std::wstring& w) { return std::u16string(w.begin(), w.end()); }
-
-std::wstring WinDir() {
-    wchar_t b[MAX_PATH] = {};
-    GetWindowsDirectoryW(b, MAX_PATH);
-    return b;
-}
 std::wstring WininitPath() { return WinDir() + L"\\WININIT.INI"; }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-bool Write(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-    return WriteBytes(std::string(path.begin(), path.end()), bytes);
-}
-bool WriteText(const std::wstring& path, const std::string& text) {
-    return Write(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-std::string ReadText(const std::wstring& path) {
-    std::string text;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
-    text.resize(GetFileSize(f, nullptr));
-    DWORD n = 0;
-    if (!text.empty()) ReadFile(f, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
-    text.resize(n);
-    CloseHandle(f);
-    return text;
-}
 std::string Ansi(const std::wstring& s) { return std::string(s.begin(), s.end()); }  // ASCII paths only
 
-bool SetSz(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& data) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) return false;
-    const LONG r = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                  static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS;
-}
-bool HasValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    const bool found = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return found;
-}
 void DeleteValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, subkey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
@@ -119,17 +79,6 @@ std::u16string PendingText() {
     return text;
 }
 
-class TextOutput : public CScanOutput {
-public:
-    void PrintHighlighted(std::u16string_view a, const char16_t* b, int) override {
-        text += std::u16string(a) + (b != nullptr ? b : u"");
-    }
-    void Print(std::u16string_view t, int) override { text += t; }
-    void SetStatusText(std::u16string_view, int) override {}
-    void ScanFinished(ScanResultCode) override {}
-    std::u16string text;
-};
-
 // Bytes matching Sober.Y's file or memory record.
 std::vector<uint8_t> SoberYSignature(bool memory) {
     const std::vector<std::unique_ptr<CMalwareRemover>> builtins = CreateBuiltinRemovers();
@@ -159,55 +108,6 @@ std::vector<uint8_t> CarrierImage(const std::vector<uint8_t>& signature, bool ru
     fx.sections.push_back(data);
     return BuildPe(fx).bytes;
 }
-
-// A fixture process started from `path`, ended when its owner goes away.
-class Sleeper {
-public:
-    explicit Sleeper(const std::wstring& path) {
-        std::wstring command = L"\"" + path + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                           &startup, &info)) {
-            CloseHandle(info.hThread);
-            process_.reset(info.hProcess);
-            id_ = info.dwProcessId;
-            WaitForInputIdle(info.hProcess, 2000);
-            Sleep(300);  // let the loader finish before the process is walked
-        }
-    }
-    ~Sleeper() {
-        if (!process_) return;
-        TerminateProcess(process_.get(), 1);
-        WaitForSingleObject(process_.get(), 5000);
-    }
-    bool started() const { return static_cast<bool>(process_); }
-    bool running() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
-    DWORD id() const { return id_; }
-
-private:
-    UniqueHandle process_;
-    DWORD id_ = 0;
-};
-
-// Runs the registered phases over the running system and drive D:, from
-// D:\ (9x/ME gives process images without their folder).
-struct ScanRun {
-    explicit ScanRun(CScanHost& host) : controller(output, host, CreateBuiltinRemovers(), CreateScanPhases()) {}
-    int32_t Run() {
-        wchar_t previous[MAX_PATH] = {};
-        GetCurrentDirectoryW(MAX_PATH, previous);
-        SetCurrentDirectoryW(L"D:\\");
-        DriveListNode drive{u"D:", nullptr};
-        int32_t result = -100;
-        if (controller.StartScan(nullptr, nullptr, &drive)) result = controller.WaitForScan();
-        SetCurrentDirectoryW(previous);
-        return result;
-    }
-    TextOutput output;
-    CScanController controller;
-};
 
 // {W} in a golden transcript: the Windows folder.
 std::u16string Expand(std::u16string text) {
