@@ -52,10 +52,61 @@ Buttons State(HWND window) {
             IsWindowEnabled(GetDlgItem(window, 1005)) != FALSE};
 }
 
+// Waits, polling, until the window is visible and Stop is enabled: a scan runs.
+HWND WaitForRunningScan() {
+    for (int i = 0; i < 3000; ++i) {
+        HWND window = FindWindowW(nullptr, L"Tesmora Removal Tool - Zelox GmbH");
+        if (window != nullptr && IsWindowVisible(window) && State(window).stop) return window;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+// --stop|--exit TESMORA.exe [ARGS]...: presses Stop (or Exit) while a scan
+// runs; after Stop waits for the idle button state and then presses Exit;
+// prints the button states and the program's exit code.
+int Interrupt(bool exitButton, int argc, wchar_t** argv) {
+    std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
+    for (int i = 3; i < argc; ++i) command += L" " + std::wstring(argv[i]);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return 3;
+    HWND window = WaitForRunningScan();
+    if (window == nullptr) return 4;
+    SendMessageW(GetDlgItem(window, exitButton ? 1005 : 1001), BM_CLICK, 0, 0);
+    const Buttons grey = State(window);
+    std::printf("after click: start=%d stop=%d exit=%d\n", grey.start, grey.stop, grey.exit);
+    if (exitButton) {
+        if (WaitForSingleObject(process.hProcess, 300000) != WAIT_OBJECT_0) return 5;
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        std::printf("exit code: %d\n", static_cast<int>(code));
+        std::fflush(stdout);
+        return 0;
+    }
+    bool idle = false;
+    for (int i = 0; i < 15000 && !idle; ++i) {
+        Sleep(20);
+        const Buttons b = State(window);
+        idle = b.start && !b.stop && b.exit;
+    }
+    std::printf("idle: %d\n", idle);
+    SendMessageW(GetDlgItem(window, 1005), BM_CLICK, 0, 0);
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return 5;
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    std::printf("exit code: %d\n", static_cast<int>(code));
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return 2;
+    if (std::wstring(argv[1]) == L"--stop" || std::wstring(argv[1]) == L"--exit")
+        return Interrupt(std::wstring(argv[1]) == L"--exit", argc, argv);
     std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
     for (int i = 3; i < argc; ++i) command += L" " + std::wstring(argv[i]);
     STARTUPINFOW startup{};

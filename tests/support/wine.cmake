@@ -84,6 +84,11 @@ if(wine_arch_ok)
   set_tests_properties(wine.app_window PROPERTIES
     FIXTURES_REQUIRED wine_template TIMEOUT 600
     ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
+  add_test(NAME wine.app_stop COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/stop_scan_test.sh
+    ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver>)
+  set_tests_properties(wine.app_stop PROPERTIES
+    FIXTURES_REQUIRED wine_template TIMEOUT 900 SKIP_RETURN_CODE 77
+    ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
 endif()
 
 # Drives the window from outside (buttons, screenshot) for tests/app/screenshot.sh.
