@@ -363,7 +363,10 @@ void CRemovalToolDlg::Insert(std::u16string_view text, const bool* bold, const C
     if (bold != nullptr) format.dwEffects = *bold ? (format.dwEffects | CFE_BOLD) : (format.dwEffects & ~CFE_BOLD);
     if (color != nullptr) format.crTextColor = *color;
     SendMessageW(pane_, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
-    SendMessageW(pane_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(w.c_str()));
+    // The code page named explicitly: a pane that is no Unicode window (9x/ME)
+    // would read the text of EM_REPLACESEL as ANSI.
+    SETTEXTEX insert{ST_SELECTION, 1200};
+    SendMessageW(pane_, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&insert), reinterpret_cast<LPARAM>(w.c_str()));
     SendMessageW(pane_, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
     SendMessageW(pane_, WM_VSCROLL, SB_BOTTOM, 0);
     outputBusy_.store(false);
@@ -383,8 +386,8 @@ void CRemovalToolDlg::SetStatusText(std::u16string_view text, int) {
 }
 
 void CRemovalToolDlg::PrintBanner() {
-    SendMessageW(pane_, EM_SETSEL, 0, -1);
-    SendMessageW(pane_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    SETTEXTEX clear{ST_DEFAULT, 1200};
+    SendMessageW(pane_, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&clear), reinterpret_cast<LPARAM>(L""));
     const bool bold = true;
     Insert(u"Tesm", &bold, &kDarkRed);
     Insert(u"ora ", &bold, &kBlack);
