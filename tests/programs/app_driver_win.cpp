@@ -52,6 +52,26 @@ Buttons State(HWND window) {
             IsWindowEnabled(GetDlgItem(window, 1005)) != FALSE};
 }
 
+// Starts argv[2] with the arguments after it.
+bool StartProgram(int argc, wchar_t** argv, PROCESS_INFORMATION& process) {
+    std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
+    for (int i = 3; i < argc; ++i) command += L" " + std::wstring(argv[i]);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    return CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) !=
+           FALSE;
+}
+
+// Waits up to `ms` for the program to end and prints its exit code.
+bool PrintExitCode(HANDLE process, DWORD ms) {
+    if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0) return false;
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    std::printf("exit code: %d\n", static_cast<int>(code));
+    std::fflush(stdout);
+    return true;
+}
+
 // Waits, polling, until the window is visible and Stop is enabled: a scan runs.
 HWND WaitForRunningScan() {
     for (int i = 0; i < 3000; ++i) {
@@ -66,24 +86,15 @@ HWND WaitForRunningScan() {
 // runs; after Stop waits for the idle button state and then presses Exit;
 // prints the button states and the program's exit code.
 int Interrupt(bool exitButton, int argc, wchar_t** argv) {
-    std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
-    for (int i = 3; i < argc; ++i) command += L" " + std::wstring(argv[i]);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return 3;
+    if (!StartProgram(argc, argv, process)) return 3;
     HWND window = WaitForRunningScan();
     if (window == nullptr) return 4;
     SendMessageW(GetDlgItem(window, exitButton ? 1005 : 1001), BM_CLICK, 0, 0);
     const Buttons grey = State(window);
     std::printf("after click: start=%d stop=%d exit=%d\n", grey.start, grey.stop, grey.exit);
     if (exitButton) {
-        if (WaitForSingleObject(process.hProcess, 300000) != WAIT_OBJECT_0) return 5;
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        std::printf("exit code: %d\n", static_cast<int>(code));
-        std::fflush(stdout);
-        return 0;
+        return PrintExitCode(process.hProcess, 300000) ? 0 : 5;
     }
     bool idle = false;
     for (int i = 0; i < 15000 && !idle; ++i) {
@@ -93,11 +104,7 @@ int Interrupt(bool exitButton, int argc, wchar_t** argv) {
     }
     std::printf("idle: %d\n", idle);
     SendMessageW(GetDlgItem(window, 1005), BM_CLICK, 0, 0);
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return 5;
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    std::printf("exit code: %d\n", static_cast<int>(code));
-    std::fflush(stdout);
+    if (!PrintExitCode(process.hProcess, 60000)) return 5;
     return 0;
 }
 
@@ -107,12 +114,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return 2;
     if (std::wstring(argv[1]) == L"--stop" || std::wstring(argv[1]) == L"--exit")
         return Interrupt(std::wstring(argv[1]) == L"--exit", argc, argv);
-    std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
-    for (int i = 3; i < argc; ++i) command += L" " + std::wstring(argv[i]);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return 3;
+    if (!StartProgram(argc, argv, process)) return 3;
     HWND window = nullptr;
     // Idle after the scan: Start and Exit enabled, Stop disabled.
     for (int i = 0; i < 1200; ++i) {
@@ -129,10 +132,6 @@ int wmain(int argc, wchar_t** argv) {
     const bool saved = SaveWindowBitmap(window, argv[1]);
     std::printf("screenshot: %s\n", saved ? "saved" : "failed");
     SendMessageW(GetDlgItem(window, 1005), BM_CLICK, 0, 0);
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return 5;
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    std::printf("exit code: %d\n", static_cast<int>(code));
-    std::fflush(stdout);
+    if (!PrintExitCode(process.hProcess, 60000)) return 5;
     return idle.start && !idle.stop && idle.exit && saved ? 0 : 1;
 }
