@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/main_window.h"
+#include "app/main_window_win.h"
+#include "common/bind_win.h"
 #include "common/string_table.h"
 #include "removal/reboot_flag.h"
-#include "win/scan_host.h"
+#include "scan/scan_host_win.h"
 
 namespace {
 
@@ -40,6 +41,15 @@ private:
     CSilentSink silentSink_;
 };
 
+// Registers the status bar's class: InitCommonControlsEx where the common
+// controls have it (not on a plain Windows 95), else InitCommonControls.
+void InitStatusBarClass() {
+    using InitExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    auto initEx = BindLoaded<InitExFn>(L"comctl32.dll", "InitCommonControlsEx");
+    if (initEx == nullptr || !initEx(&controls)) InitCommonControls();
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -55,11 +65,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         CloseHandle(mutex);
         return -3;
     }
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    InitStatusBarClass();
     HMODULE richEdit = GetModuleHandleW(L"RICHED20.DLL");
     const bool loaded = richEdit == nullptr;
-    if (loaded) richEdit = LoadLibraryW(L"RICHED20.DLL");
+    if (loaded) richEdit = LoadSystemLibrary(L"RICHED20.DLL");
 
     int code = 0;
     {

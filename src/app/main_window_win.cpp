@@ -1,4 +1,4 @@
-#include "app/main_window.h"
+#include "app/main_window_win.h"
 
 #include <commctrl.h>
 #include <richedit.h>
@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "common/bind_win.h"
 #include "common/string_table.h"
 #include "common/text16.h"
 #include "removal/reboot_flag.h"
 #include "scan/report.h"
-#include "win/scan_phases.h"
+#include "scan/scan_phases_win.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ std::u16string GetFileVersionText() {
 
 template <typename Function>
 Function Bind(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return BindFunction<Function>(module, name);
 }
 
 LocalTime Now() {
@@ -438,7 +439,7 @@ void CRemovalToolDlg::PrintCommandLine() {
 void CRemovalToolDlg::PrintHostLine() {
     char host[299] = {};
     uint8_t address[4] = {0, 0, 0, 0};
-    if (HMODULE sockets = LoadLibraryW(L"WS2_32.DLL")) {
+    if (HMODULE sockets = LoadSystemLibrary(L"WS2_32.DLL")) {
         using StartupFn = int(WINAPI*)(WORD, void*);
         using CleanupFn = int(WINAPI*)();
         using HostNameFn = int(WINAPI*)(char*, int);

@@ -3,12 +3,13 @@
 
 #include "common/string_table.h"
 #include "removers/removal_system.h"
-#include "win/file_removal.h"
-#include "win/handles.h"
-#include "win/hosts_ini.h"
-#include "win/process_api.h"
-#include "win/processes.h"
-#include "win/registry.h"
+#include "removal/file_removal_win.h"
+#include "common/file_io_win.h"
+#include "common/handles_win.h"
+#include "removal/hosts_ini_win.h"
+#include "scanner/process_api_win.h"
+#include "removal/processes_win.h"
+#include "removal/registry_win.h"
 
 namespace {
 
@@ -18,8 +19,8 @@ class CWin32RepairFile : public CRepairFile {
 public:
     explicit CWin32RepairFile(HANDLE handle) : handle_(handle) {}
     uint64_t Size() override {
-        LARGE_INTEGER size{};
-        return GetFileSizeEx(handle_.get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+        uint64_t size = 0;
+        return GetFileSize64(handle_.get(), size) ? size : 0;
     }
     int64_t ReadAt(uint64_t offset, uint8_t* buffer, std::size_t count) override {
         if (!Seek(offset)) return -1;
@@ -35,12 +36,7 @@ public:
     }
 
 private:
-    bool Seek(uint64_t offset) {
-        LARGE_INTEGER at;
-        at.QuadPart = static_cast<LONGLONG>(offset);
-        LARGE_INTEGER reached{};
-        return SetFilePointerEx(handle_.get(), at, &reached, FILE_BEGIN) && reached.QuadPart == at.QuadPart;
-    }
+    bool Seek(uint64_t offset) { return SeekFile64(handle_.get(), offset); }
     UniqueHandle handle_;
 };
 

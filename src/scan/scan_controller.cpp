@@ -89,7 +89,7 @@ CScanController::~CScanController() {
     // The scan thread works on the tables below: stop it and let it end
     // before anything goes away.
     stop_.store(1);
-    if (thread_.joinable()) thread_.join();
+    thread_.Join();
     index_.Release();
     removers_.clear();
     phases_.clear();
@@ -98,18 +98,21 @@ CScanController::~CScanController() {
 
 bool CScanController::StartScan(char16_t* pathBuffer, void* const* window, const DriveListNode* drives) {
     if (constructionResult_ != 0 || running_.load() != 0) return false;
-    if (thread_.joinable()) thread_.join();
+    thread_.Join();
     pathBuffer_ = pathBuffer;
     window_ = window != nullptr ? *window : nullptr;
     drives_ = drives;
     stop_.store(0);
     running_.store(1);
-    thread_ = std::thread([this] { RunScan(); });
+    if (!thread_.Start([this] { RunScan(); })) {
+        running_.store(0);
+        return false;
+    }
     return true;
 }
 
 int32_t CScanController::WaitForScan() {
-    if (thread_.joinable()) thread_.join();
+    thread_.Join();
     return result_.load();
 }
 

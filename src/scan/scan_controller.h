@@ -7,9 +7,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "common/worker_thread.h"
 #include "removers/remover.h"
 #include "scan/scan_types.h"
 #include "script/model.h"
@@ -115,7 +115,7 @@ private:
     std::vector<std::unique_ptr<CMalwareRemover>> removers_;
     char16_t* pathBuffer_ = nullptr;
     std::optional<std::u16string> names_;
-    std::thread thread_;
+    CWorkerThread thread_;
     std::vector<CMalwareDescription> descriptions_;
     std::optional<std::u16string> logFileName_;
     const DriveListNode* drives_ = nullptr;

@@ -1,10 +1,8 @@
 // tesmora-sig scan: detection only. The product's detector table, index and
 // PE region rules over files and folders; nothing is changed.
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "common/text16.h"
@@ -12,10 +10,9 @@
 #include "scan/scan_controller.h"
 #include "scanner/pe_scan.h"
 #include "tools/commands.h"
+#include "tools/file_walk.h"
 #include "tools/tool_io.h"
 #include "tools/tool_script.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -47,28 +44,6 @@ public:
     void ScanFinished(ScanResultCode) override {}
 };
 
-class CStreamFile : public CReadableFile {
-public:
-    explicit CStreamFile(const fs::path& path) : in_(path, std::ios::binary) {
-        std::error_code ec;
-        size_ = fs::file_size(path, ec);
-        if (ec) size_ = 0;
-    }
-    bool IsOpen() const { return static_cast<bool>(in_); }
-    uint64_t Size() override { return size_; }
-    int64_t ReadAt(uint64_t offset, uint8_t* buffer, std::size_t count) override {
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(offset));
-        if (!in_) return -1;
-        in_.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(count));
-        return in_.gcount();
-    }
-
-private:
-    std::ifstream in_;
-    uint64_t size_ = 0;
-};
-
 struct ScanCounts {
     uint64_t files = 0, executables = 0, detected = 0, unreadable = 0;
     double kilobytes = 0;
@@ -78,22 +53,10 @@ class CScanRun {
 public:
     explicit CScanRun(const CSignatureIndex& index) : index_(index) {}
 
-    void ScanPath(const fs::path& path) {
-        std::error_code ec;
-        const fs::file_status st = fs::symlink_status(path, ec);
-        if (ec) {
-            WriteErr("tesmora-sig scan: cannot access '" + path.u8string() + "'\n");
+    void ScanPath(const std::string& path) {
+        if (WalkFiles(path, [this](const std::string& file) { ScanFile(file); }) == WalkResult::Missing) {
+            WriteErr("tesmora-sig scan: cannot access '" + path + "'\n");
             ++counts.unreadable;
-            return;
-        }
-        if (fs::is_directory(st)) {
-            // Symbolic links to directories are not followed: a loop cannot hold the walk.
-            for (fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec), end;
-                 !ec && it != end; it.increment(ec)) {
-                if (it->is_regular_file(ec) && !it->is_symlink(ec)) ScanFile(it->path());
-            }
-        } else if (fs::is_regular_file(st)) {
-            ScanFile(path);
         }
     }
 
@@ -101,21 +64,21 @@ public:
     std::string report;
 
 private:
-    void ScanFile(const fs::path& path) {
+    void ScanFile(const std::string& path) {
         ++counts.files;
-        CStreamFile file(path);
-        if (!file.IsOpen()) {
+        const std::unique_ptr<CReadableFile> file = OpenReadableFile(path);
+        if (!file) {
             ++counts.unreadable;
             return;
         }
-        const PeScanOutcome out = ScanPeFile(file, index_, headers_, table_, buffer_, true, [] { return false; });
+        const PeScanOutcome out = ScanPeFile(*file, index_, headers_, table_, buffer_, true, [] { return false; });
         counts.kilobytes += out.kilobytes;
         if (out.result == PeScanResult::NotExecutable) return;
         ++counts.executables;
         if (out.result != PeScanResult::Matched) return;
         ++counts.detected;
         const CMalwareRemover& r = *out.match->remover;
-        report += path.u8string() + "\t" + Utf16ToUtf8(r.GetFamilyName()) + "." + Utf16ToUtf8(r.GetVariantName()) +
+        report += path + "\t" + Utf16ToUtf8(r.GetFamilyName()) + "." + Utf16ToUtf8(r.GetVariantName()) +
                   "\n";
         if (report.size() > 65536) Flush();
     }
@@ -162,7 +125,7 @@ int RunScanCommand(int argc, char** argv) {
     if (controller.ConstructionResult() != 0) return 2;
 
     CScanRun run(controller.Index());
-    for (const std::string& p : paths) run.ScanPath(fs::u8path(p));
+    for (const std::string& p : paths) run.ScanPath(p);
     run.Flush();
     const ScanCounts& c = run.counts;
     WriteErr("tesmora-sig scan: " + std::to_string(c.files) + " files, " + std::to_string(c.executables) +

@@ -8,7 +8,7 @@
 #include "tools/tool_io.h"
 
 #ifdef _WIN32
-#include "win/process_api.h"
+#include "scanner/process_api_win.h"
 #endif
 
 extern const unsigned char g_embeddedScript[];

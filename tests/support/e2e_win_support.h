@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "scan/scan_controller.h"
-#include "win/handles.h"
+#include "common/handles_win.h"
 
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";

@@ -2,7 +2,7 @@
 
 #include "support/builtin_support.h"
 #include "support/pe_fixture.h"
-#include "win/scan_phases.h"
+#include "scan/scan_phases_win.h"
 
 std::u16string U16(const std::wstring& w) { return std::u16string(w.begin(), w.end()); }
 

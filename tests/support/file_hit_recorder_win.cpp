@@ -1,6 +1,6 @@
 #include "support/file_hit_recorder.h"
 
-#include "win/process_api.h"
+#include "scanner/process_api_win.h"
 
 void CFileHitRecorder::Remove(CScanController&, const char16_t* path, const void* detail, DetectionSource source,
                               bool moreFollow) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "scan/scan_controller.h"
-#include "win/scan_host.h"
+#include "scan/scan_host_win.h"
 
 #include <windows.h>
 

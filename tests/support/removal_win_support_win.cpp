@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "support/builtin_support.h"
-#include "win/process_api.h"
+#include "scanner/process_api_win.h"
 
 CRemovalSession::CRemovalSession() {
     controller_ = std::make_unique<CScanController>(output_, host_, CreateBuiltinRemovers(),

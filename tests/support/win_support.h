@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "win/handles.h"
+#include "common/handles_win.h"
 
 // The Windows version the harness asked for: "win98", "nt40", "winxp" or "default".
 std::string RequestedVersion();

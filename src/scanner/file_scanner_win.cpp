@@ -1,4 +1,4 @@
-#include "win/file_scanner.h"
+#include "scanner/file_scanner_win.h"
 
 #include <windows.h>
 
@@ -7,8 +7,9 @@
 #include "removers/remover.h"
 #include "scan/scan_controller.h"
 #include "scanner/pe_scan.h"
-#include "win/handles.h"
-#include "win/process_api.h"
+#include "common/file_io_win.h"
+#include "common/handles_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 
@@ -28,14 +29,11 @@ public:
     bool IsOpen() const { return static_cast<bool>(handle_); }
     void Close() { handle_.reset(); }
     uint64_t Size() override {
-        LARGE_INTEGER size{};
-        return GetFileSizeEx(handle_.get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+        uint64_t size = 0;
+        return GetFileSize64(handle_.get(), size) ? size : 0;
     }
     int64_t ReadAt(uint64_t offset, uint8_t* buffer, std::size_t count) override {
-        LARGE_INTEGER at;
-        at.QuadPart = static_cast<LONGLONG>(offset);
-        LARGE_INTEGER reached{};
-        if (!SetFilePointerEx(handle_.get(), at, &reached, FILE_BEGIN) || reached.QuadPart != at.QuadPart) return -1;
+        if (!SeekFile64(handle_.get(), offset)) return -1;
         DWORD got = 0;
         if (!ReadFile(handle_.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
         return got;

@@ -1,7 +1,7 @@
-#include "win/scan_phases.h"
+#include "scan/scan_phases_win.h"
 
-#include "win/file_scanner.h"
-#include "win/memory_scanner.h"
+#include "scanner/file_scanner_win.h"
+#include "scanner/memory_scanner_win.h"
 
 std::vector<std::unique_ptr<CScanner>> CreateScanPhases() {
     std::vector<std::unique_ptr<CScanner>> phases;

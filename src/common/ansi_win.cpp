@@ -1,4 +1,4 @@
-#include "win/ansi.h"
+#include "common/ansi_win.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // TerminateProcesses over records {d.exe, 412}, {d.exe, 980}: two workers,
 // each lowering its process to idle priority, terminating it with exit code
 // 0 and waiting up to 5 s for it to end; the call returns when both have.
-#include "win/processes.h"
+#include "removal/processes_win.h"
 
 // Before <windows.h>, whose macros would rename names in it.
 #include "scan/scan_controller.h"
@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "common/text16.h"
-#include "win/handles.h"
-#include "win/process_api.h"
+#include "common/handles_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 

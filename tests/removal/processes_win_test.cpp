@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "support/win_support.h"
-#include "win/process_api.h"
-#include "win/processes.h"
+#include "scanner/process_api_win.h"
+#include "removal/processes_win.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // NT family MoveFileExW(C:\x.exe, null, MOVEFILE_DELAY_UNTIL_REBOOT) queues
 // it; on 9x/ME the line NUL=C:\x.exe goes first into WININIT.INI's
 // "[rename]" section. Either way rebootRequired is set and the file counted.
-#include "win/file_removal.h"
+#include "removal/file_removal_win.h"
 
 // Before <windows.h>, whose SearchPath macro would rename a type in it.
 #include "scan/scan_controller.h"
@@ -19,9 +19,10 @@
 
 #include "removal/reboot_flag.h"
 #include "removal/wininit_text.h"
-#include "win/ansi.h"
-#include "win/handles.h"
-#include "win/process_api.h"
+#include "common/ansi_win.h"
+#include "common/bind_win.h"
+#include "common/handles_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 
@@ -59,7 +60,10 @@ void ShellOperation(UINT function, FILEOP_FLAGS flags, const char16_t* from, con
     op.pFrom = fromBuffer;
     op.pTo = to != nullptr ? toBuffer : nullptr;
     op.fFlags = flags;
-    SHFileOperationW(&op);
+    // Bound at run time: the first shell of Windows 95 lacks it.
+    using ShFileOperationFn = int(WINAPI*)(SHFILEOPSTRUCTW*);
+    UniqueLibrary shell(LoadSystemLibrary(L"shell32.dll"));
+    if (auto operation = BindFunction<ShFileOperationFn>(shell.get(), "SHFileOperationW")) operation(&op);
 }
 
 enum class WininitResult { Written, ReadFailed, ConversionFailed, WriteFailed };

@@ -1,4 +1,4 @@
-#include "win/script_resource.h"
+#include "script/script_resource_win.h"
 
 #include <windows.h>
 

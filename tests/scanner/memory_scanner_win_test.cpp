@@ -13,8 +13,8 @@
 #include "support/pe_fixture.h"
 #include "support/recording_remover.h"
 #include "support/win_support.h"
-#include "win/memory_scanner.h"
-#include "win/process_api.h"
+#include "scanner/memory_scanner_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include "support/e2e_win_support.h"
 #include "support/pe_fixture.h"
 #include "support/win_support.h"
-#include "win/process_api.h"
-#include "win/scan_host.h"
-#include "win/scan_phases.h"
+#include "scanner/process_api_win.h"
+#include "scan/scan_host_win.h"
+#include "scan/scan_phases_win.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "script/parser.h"
 #include "support/script_support.h"
 #include "support/win_support.h"
-#include "win/script_resource.h"
-#include "win/process_api.h"
+#include "script/script_resource_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "common/text16.h"
 #include "support/win_support.h"
-#include "win/process_api.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // "1.2.3.4 www.av.com\r\n" rewrites it to "# 1.2.3.4 www.av.com\r\n".
 // CleanIniFile(controller, "evil.exe", 1) turns the system.ini entry
 // shell=Explorer.exe evil.exe into shell=explorer.exe.
-#include "win/hosts_ini.h"
+#include "removal/hosts_ini_win.h"
 
 // Before <windows.h>, whose macros would rename names in it.
 #include "scan/scan_controller.h"
@@ -19,10 +19,10 @@
 
 #include "removal/hosts_text.h"
 #include "removal/ini_text.h"
-#include "win/ansi.h"
-#include "win/file_removal.h"
-#include "win/handles.h"
-#include "win/process_api.h"
+#include "common/ansi_win.h"
+#include "removal/file_removal_win.h"
+#include "common/handles_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "support/win_support.h"
-#include "win/hosts_ini.h"
-#include "win/process_api.h"
+#include "removal/hosts_ini_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 

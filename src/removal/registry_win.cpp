@@ -2,7 +2,7 @@
 // HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run (then
 // RunOnce ... RunServicesOnceEx, then the same below every HKEY_USERS
 // subkey) and deletes a REG_SZ value "x" = "c:\windows\D.EXE -start".
-#include "win/registry.h"
+#include "removal/registry_win.h"
 
 // Before <windows.h>, whose macros would rename names in it.
 #include "scan/scan_controller.h"
@@ -14,8 +14,8 @@
 #include "common/text16.h"
 #include "removal/registry_names.h"
 #include "signature/hex_codec.h"
-#include "win/ansi.h"
-#include "win/handles.h"
+#include "common/ansi_win.h"
+#include "common/handles_win.h"
 
 namespace {
 

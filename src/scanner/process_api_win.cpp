@@ -1,11 +1,12 @@
-#include "win/process_api.h"
+#include "scanner/process_api_win.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstring>
 
-#include "win/handles.h"
+#include "common/bind_win.h"
+#include "common/handles_win.h"
 
 extern const unsigned char g_psapiImage[];
 extern const std::size_t g_psapiImage_size;
@@ -21,10 +22,7 @@ wchar_t* W(char16_t* p) { return reinterpret_cast<wchar_t*>(p); }
 
 template <typename Fn>
 Fn Bind(void* module, const char* name) {
-    // Through a plain function pointer type: bound functions have their own signatures.
-    return module == nullptr ? nullptr
-                             : reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
-                                   GetProcAddress(static_cast<HMODULE>(module), name)));
+    return BindFunction<Fn>(static_cast<HMODULE>(module), name);
 }
 
 void CopyName(char16_t* out, const wchar_t* in) {
@@ -157,7 +155,7 @@ CProcessApi::CProcessApi() : paths_(std::make_unique<CPathTable>()), fn_(std::ma
     isWindows9x_ = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
     usePsapi_ = version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 4;
 
-    shell32_ = LoadLibraryW(L"shell32.dll");
+    shell32_ = LoadSystemLibrary(L"shell32.dll");
     fn_->shGetSpecialFolderPath = Bind<Bindings::SHGetSpecialFolderPathWFn>(shell32_, "SHGetSpecialFolderPathW");
     if (shell32_ != nullptr && fn_->shGetSpecialFolderPath == nullptr) {
         FreeLibrary(static_cast<HMODULE>(shell32_));
@@ -166,7 +164,7 @@ CProcessApi::CProcessApi() : paths_(std::make_unique<CPathTable>()), fn_(std::ma
 
     processApiReady_ = BindProcessInterface();
 
-    if (kernel32_ == nullptr) kernel32_ = LoadLibraryW(L"KERNEL32.DLL");
+    if (kernel32_ == nullptr) kernel32_ = LoadSystemLibrary(L"KERNEL32.DLL");
     fn_->getLongPathName = Bind<Bindings::GetLongPathNameWFn>(kernel32_, "GetLongPathNameW");
 
     readBuffer_.assign(131072, 0);
@@ -187,7 +185,7 @@ CProcessApi::~CProcessApi() {
 bool CProcessApi::BindProcessInterface() {
     Bindings& fn = *fn_;
     if (!usePsapi_) {
-        kernel32_ = LoadLibraryW(L"KERNEL32.DLL");
+        kernel32_ = LoadSystemLibrary(L"KERNEL32.DLL");
         fn.createSnapshot = Bind<Bindings::CreateSnapshotFn>(kernel32_, "CreateToolhelp32Snapshot");
         const bool narrow = isWindows9x_;
         fn.processFirst = Bind<Bindings::ProcessWalkFn>(kernel32_, narrow ? "Process32First" : "Process32FirstW");
@@ -209,7 +207,7 @@ bool CProcessApi::BindProcessInterface() {
         if (!WritePsapiCopy()) return false;
         psapi_ = LoadLibraryW(W(psapiPath_));
     } else {
-        psapi_ = LoadLibraryW(L"PSAPI.DLL");
+        psapi_ = LoadSystemLibrary(L"PSAPI.DLL");
     }
     if (psapi_ == nullptr) return false;
     fn.enumProcesses = Bind<Bindings::EnumProcessesFn>(psapi_, "EnumProcesses");

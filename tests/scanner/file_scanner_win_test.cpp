@@ -13,8 +13,8 @@
 #include "support/file_hit_recorder.h"
 #include "support/script_support.h"
 #include "support/win_support.h"
-#include "win/file_scanner.h"
-#include "win/process_api.h"
+#include "scanner/file_scanner_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 

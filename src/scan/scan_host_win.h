@@ -1,8 +1,10 @@
 // The scan controller's view of the running Windows.
 #pragma once
 
+#include <optional>
+
 #include "scan/scan_controller.h"
-#include "win/script_resource.h"
+#include "script/script_resource_win.h"
 
 class CWin32ScanHost : public CScanHost {
 public:
@@ -19,6 +21,11 @@ private:
     CMessageBoxSink sink_;
 };
 
-// Whether the current user's account has the administrator privilege level
-// (always true on Windows 9x/ME).
+// Whether the program runs with administrator rights: always on Windows
+// 9x/ME; on NT 4.0 when the account has the administrator privilege level;
+// from Windows 2000 on when the token holds the Administrators group or is
+// SYSTEM's (the account level when CheckTokenMembership is missing).
 bool QueryAccountIsAdministrator();
+
+// The token's answer alone; nothing when CheckTokenMembership is missing.
+std::optional<bool> TokenIsAdministrator();

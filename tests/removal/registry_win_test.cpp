@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "common/text16.h"
-#include "win/handles.h"
-#include "win/registry.h"
+#include "common/handles_win.h"
+#include "removal/registry_win.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "common/text16.h"
 #include "removal/reboot_flag.h"
 #include "support/win_support.h"
-#include "win/file_removal.h"
-#include "win/handles.h"
-#include "win/process_api.h"
+#include "removal/file_removal_win.h"
+#include "common/handles_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 

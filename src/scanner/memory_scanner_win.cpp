@@ -1,11 +1,11 @@
-#include "win/memory_scanner.h"
+#include "scanner/memory_scanner_win.h"
 
 #include <windows.h>
 
 #include "scan/scan_controller.h"
-#include "win/file_scanner.h"
-#include "win/handles.h"
-#include "win/process_api.h"
+#include "scanner/file_scanner_win.h"
+#include "common/handles_win.h"
+#include "scanner/process_api_win.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/string_table.h"
+#include "common/worker_thread.h"
 #include "common/text16.h"
 #include "removers/remover.h"
 #include "removers/stanit_repair.h"
@@ -20,8 +20,8 @@
 #include "support/pe_fixture.h"
 #include "support/recording_remover.h"
 #include "support/win_support.h"
-#include "win/scan_host.h"
-#include "win/scan_phases.h"
+#include "scan/scan_host_win.h"
+#include "scan/scan_phases_win.h"
 
 namespace {
 
@@ -401,14 +401,16 @@ TEST_F(RemoverE2E, EveryFamilyDetectedAndRemovedByARealScan) {
 // answers it.
 class PopupCloser {
 public:
-    explicit PopupCloser(HDESK desktop) : thread_([this, desktop] {
-        SetThreadDesktop(desktop);
-        Loop();
-    }) {}
+    explicit PopupCloser(HDESK desktop) {
+        thread_.Start([this, desktop] {
+            SetThreadDesktop(desktop);
+            Loop();
+        });
+    }
     ~PopupCloser() { Stop(); }
     void Stop() {
         stop_ = true;
-        if (thread_.joinable()) thread_.join();
+        thread_.Join();
     }
     std::wstring text;
     int closed = 0;
@@ -429,7 +431,7 @@ private:
         }
     }
     std::atomic<bool> stop_{false};
-    std::thread thread_;
+    CWorkerThread thread_;
 };
 
 class PopupHost : public CWin32ScanHost {
@@ -481,12 +483,13 @@ TEST_F(RemoverE2E, ShowPopupInfoOpensTheApplicationsMessageBox) {
     CScanController controller(output, host, CreateBuiltinRemovers(), std::move(phases));
     int32_t result = -1;
     PopupCloser closer(desktop);
-    std::thread scan([&] {
+    CWorkerThread scan;
+    ASSERT_TRUE(scan.Start([&] {
         SetThreadDesktop(desktop);
         DriveListNode drive{u"D:", nullptr};
         result = files->Scan(nullptr, nullptr, &drive);
-    });
-    scan.join();
+    }));
+    scan.Join();
     closer.Stop();
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, drivers, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {

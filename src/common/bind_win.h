@@ -1,0 +1,45 @@
+// Run-time binding of optional system functions, and system libraries loaded
+// by full path from the system folder (never from the program's folder or the
+// current directory, which others may be able to write to).
+#pragma once
+
+#include <windows.h>
+
+// The system library `name` (for example L"netapi32.dll"), loaded from the
+// system folder; null when it is not there. The caller frees it.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// The export `name` of `module` as a function pointer of type Fn; null when
+// the module is null or lacks it.
+template <typename Fn>
+Fn BindFunction(HMODULE module, const char* name) {
+    // Through a plain function pointer type: bound functions have their own signatures.
+    return module == nullptr ? nullptr
+                             : reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// The export `name` of the already loaded system module `module` (kernel32,
+// advapi32, ...); null when absent.
+template <typename Fn>
+Fn BindLoaded(const wchar_t* module, const char* name) {
+    return BindFunction<Fn>(GetModuleHandleW(module), name);
+}
+
+// A library owned until its owner goes away.
+class UniqueLibrary {
+public:
+    UniqueLibrary() = default;
+    explicit UniqueLibrary(HMODULE module) : module_(module) {}
+    ~UniqueLibrary() { reset(); }
+    UniqueLibrary(const UniqueLibrary&) = delete;
+    UniqueLibrary& operator=(const UniqueLibrary&) = delete;
+    HMODULE get() const { return module_; }
+    explicit operator bool() const { return module_ != nullptr; }
+    void reset(HMODULE module = nullptr) {
+        if (module_ != nullptr) FreeLibrary(module_);
+        module_ = module;
+    }
+
+private:
+    HMODULE module_ = nullptr;
+};
