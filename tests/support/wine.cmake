@@ -17,45 +17,33 @@ target_compile_definitions(tesmora_test_support PUBLIC
 set(wine_run ${CMAKE_CURRENT_SOURCE_DIR}/support/wine_run.sh)
 set(wine_template ${CMAKE_BINARY_DIR}/wine-template)
 
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(wine_arch_ok TRUE)
-else()
-  # A 32-bit program needs Wine's 32-bit loader (the wine32 package).
-  set(wine_arch_ok FALSE)
-  foreach(loader /usr/lib/wine/wine /usr/lib/i386-linux-gnu/wine/wine)
-    if(EXISTS ${loader})
-      set(wine_arch_ok TRUE)
-    endif()
-  endforeach()
+# Fresh prefix templates for each test run (tests/support/wine_run.sh makes
+# them on first use and copies them for every run).
+add_test(NAME wine.template COMMAND ${CMAKE_COMMAND} -E rm -rf ${wine_template})
+set_tests_properties(wine.template PROPERTIES FIXTURES_SETUP wine_template)
+set(wine_env "TESMORA_WINE_TEMPLATE=${wine_template}")
+
+foreach(version winxp nt40 win98)
+  add_test(NAME wine.${version}
+    COMMAND bash ${wine_run} --version ${version} --drive D=@empty -- $<TARGET_FILE:tesmora_win_tests>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:tesmora_win_tests>)
+  set_tests_properties(wine.${version} PROPERTIES
+    FIXTURES_REQUIRED wine_template TIMEOUT 600 ENVIRONMENT "${wine_env}")
+endforeach()
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The 32-bit program on 64-bit Windows (WOW64), as it runs there today.
+  add_test(NAME wine.wow64
+    COMMAND bash ${wine_run} --wow64 --drive D=@empty -- $<TARGET_FILE:tesmora_win_tests>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:tesmora_win_tests>)
+  set_tests_properties(wine.wow64 PROPERTIES
+    FIXTURES_REQUIRED wine_template TIMEOUT 600 ENVIRONMENT "${wine_env}")
 endif()
 
-if(wine_arch_ok)
-  # One initialised prefix per test run, copied by each test instead of
-  # starting Wine from nothing every time.
-  add_test(NAME wine.template
-    COMMAND bash -c "rm -rf '${wine_template}' && mkdir -p '${wine_template}' && WINEPREFIX='${wine_template}' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wineboot -i >/dev/null 2>&1; WINEPREFIX='${wine_template}' wineserver -w; test -f '${wine_template}/system.reg'")
-  set_tests_properties(wine.template PROPERTIES FIXTURES_SETUP wine_template TIMEOUT 300)
-
-  foreach(version winxp nt40 win98)
-    add_test(NAME wine.${version}
-      COMMAND bash ${wine_run} --version ${version} --drive D=@empty -- $<TARGET_FILE:tesmora_win_tests>
-      WORKING_DIRECTORY $<TARGET_FILE_DIR:tesmora_win_tests>)
-    set_tests_properties(wine.${version} PROPERTIES
-      FIXTURES_REQUIRED wine_template TIMEOUT 600
-      ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
-  endforeach()
-
-  # The analyst tool's Windows build over the same embedded script.
-  add_test(NAME wine.sig_check COMMAND bash -c
-    "out=$(bash '${wine_run}' -- '$<TARGET_FILE:tesmora-sig>' check) && test $(printf '%s' \"$out\" | grep -c '^Worm/.*mem=0.file=126.actions=') -eq 8")
-  set_tests_properties(wine.sig_check PROPERTIES
-    FIXTURES_REQUIRED wine_template TIMEOUT 300
-    ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
-else()
-  add_test(NAME wine.skipped COMMAND bash -c
-    "echo 'Windows tests of the 32-bit build skipped: no 32-bit Wine is installed (package wine32)'; exit 77")
-  set_tests_properties(wine.skipped PROPERTIES SKIP_RETURN_CODE 77)
-endif()
+# The analyst tool's Windows build over the same embedded script.
+add_test(NAME wine.sig_check COMMAND bash -c
+  "out=$(bash '${wine_run}' -- '$<TARGET_FILE:tesmora-sig>' check) && test $(printf '%s' \"$out\" | grep -c '^Worm/.*mem=0.file=126.actions=') -eq 8")
+set_tests_properties(wine.sig_check PROPERTIES
+  FIXTURES_REQUIRED wine_template TIMEOUT 300 ENVIRONMENT "${wine_env}")
 
 # The program itself, built once more with its test hooks (the administrator
 # answer from TESMORA_TEST_ADMINISTRATOR, as Wine reports its user as a guest),
@@ -72,24 +60,22 @@ set_target_properties(tesmora_testhooks PROPERTIES OUTPUT_NAME tesmora
 add_executable(tesmora_fixture_win ${CMAKE_CURRENT_SOURCE_DIR}/programs/make_fixture.cpp)
 target_link_libraries(tesmora_fixture_win PRIVATE tesmora_test_support)
 
-if(wine_arch_ok)
-  add_test(NAME wine.app_silent COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/silent_scan_test.sh
-    ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_fixture_win>)
-  set_tests_properties(wine.app_silent PROPERTIES
-    FIXTURES_REQUIRED wine_template TIMEOUT 900
-    ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
-  # Windowed run: scan at once, idle buttons, Exit, and the window as artifacts/window.png.
-  add_test(NAME wine.app_window COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/screenshot.sh
-    ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver> ${CMAKE_BINARY_DIR}/artifacts/window.png)
-  set_tests_properties(wine.app_window PROPERTIES
-    FIXTURES_REQUIRED wine_template TIMEOUT 600
-    ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
-  add_test(NAME wine.app_stop COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/stop_scan_test.sh
-    ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver>)
-  set_tests_properties(wine.app_stop PROPERTIES
-    FIXTURES_REQUIRED wine_template TIMEOUT 900 SKIP_RETURN_CODE 77
-    ENVIRONMENT "TESMORA_WINE_TEMPLATE=${wine_template}")
-endif()
+add_test(NAME wine.app_silent COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/silent_scan_test.sh
+  ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_fixture_win>)
+set_tests_properties(wine.app_silent PROPERTIES
+  FIXTURES_REQUIRED wine_template TIMEOUT 900
+  ENVIRONMENT "${wine_env}")
+# Windowed run: scan at once, idle buttons, Exit, and the window as artifacts/window.png.
+add_test(NAME wine.app_window COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/screenshot.sh
+  ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver> ${CMAKE_BINARY_DIR}/artifacts/window.png)
+set_tests_properties(wine.app_window PROPERTIES
+  FIXTURES_REQUIRED wine_template TIMEOUT 600
+  ENVIRONMENT "${wine_env}")
+add_test(NAME wine.app_stop COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/stop_scan_test.sh
+  ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver>)
+set_tests_properties(wine.app_stop PROPERTIES
+  FIXTURES_REQUIRED wine_template TIMEOUT 900 SKIP_RETURN_CODE 77
+  ENVIRONMENT "${wine_env}")
 
 # Drives the window from outside (buttons, screenshot) for tests/app/screenshot.sh.
 add_executable(tesmora_app_driver ${CMAKE_CURRENT_SOURCE_DIR}/programs/app_driver_win.cpp)
