@@ -6,6 +6,8 @@ set -u
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-20}"
 status=0
+passed=0
+failed=0
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 for target in "$root"/build/fuzz/fuzz/*_fuzz; do
@@ -19,8 +21,12 @@ for target in "$root"/build/fuzz/fuzz/*_fuzz; do
   if "$target" -max_total_time="$seconds" -max_len=16384 -artifact_prefix="$work/" "${dict[@]}" \
       "$work/$name" >"$work/$name.log" 2>&1; then
     echo "fuzz: $name $(grep -o 'Done [0-9]* runs' "$work/$name.log" | tail -1), no findings"
+    passed=$((passed + 1))
   else
     echo "fuzz: $name FAILED"; tail -40 "$work/$name.log"; status=1
+    failed=$((failed + 1))
   fi
 done
+echo "fuzz: $passed passed, $failed failed"
+[ $((passed + failed)) -gt 0 ] || { echo "fuzz: no targets in build/fuzz" >&2; status=1; }
 exit $status

@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the analyst tool and the Windows program, checks
-# the script the program carries, and runs a demo: a silent scan under Wine of
-# a drive holding harmless synthetic samples (one per built-in remover and per
-# script family), then prints the log and the exit code.
+# Sets up the machine, builds the analyst tool and the Windows program (x86_64
+# and i686), checks the script the program carries, and runs a demo: silent
+# scans under Wine of a drive holding harmless synthetic samples (one per
+# built-in remover and per script family), by the 64-bit program as Windows XP
+# shows it and by the 32-bit program as Windows 98 shows it (Wine's 32-bit
+# half), then prints the logs and the exit codes.
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 bash scripts/setup.sh
 bash scripts/build.sh release tesmora-sig
-bash scripts/build.sh mingw64 tesmora tesmora_testhooks tesmora_fixture_win >/dev/null
-echo "Windows program: build/mingw64/src/tesmora.exe"
+bash scripts/build.sh mingw64 tesmora tesmora_fixture_win >/dev/null
+bash scripts/build.sh mingw32 tesmora >/dev/null
+echo "Windows program: build/mingw64/src/tesmora.exe (x86_64), build/mingw32/src/tesmora.exe (i686)"
 echo
 echo "== The carried script, as the program parses it:"
 build/release/src/tesmora-sig check
 
 demo="$(mktemp -d "${TMPDIR:-/tmp}/tesmora-demo.XXXXXX")"
 trap 'rm -rf "$demo"' EXIT
+# Wine prefixes are made once and copied for each run.
+export TESMORA_WINE_TEMPLATE="$demo/wine-templates"
 mkdir -p "$demo/drive/Program Files/Tools" "$demo/drive/WINDOWS"
 fixture="build/mingw64/tests/tesmora_fixture_win.exe"
 wine_run="tests/support/wine_run.sh"
@@ -42,17 +47,24 @@ echo
 echo "== The same drive, detection only, with the analyst tool:"
 build/release/src/tesmora-sig scan "$demo/drive" || true
 
-echo
-echo "== tesmora.exe /SILENT /LOG demo.log D: under Wine (as an administrator: test build"
-echo "   that takes the account answer from TESMORA_TEST_ADMINISTRATOR, since Wine reports"
-echo "   its user as a guest):"
-set +e
-(cd "$demo" && TESMORA_TEST_ADMINISTRATOR=1 timeout 600 bash "$root/$wine_run" --display --version winxp \
-  --drive "D=$demo/drive" -- "$root/build/mingw64/testhooks/tesmora.exe" /SILENT /LOG demo.log D:)
-rc=$?
-set -e
-if [ -f "$demo/demo.log" ]; then iconv -f UTF-16LE -t UTF-8 "$demo/demo.log"; fi
-echo
-echo "exit code: $rc (Wine passes on its low byte: 1 = malware found and removed)"
-echo "== What is left on the drive:"
-(cd "$demo/drive" && find . -type f | sort)
+cp -a "$demo/drive" "$demo/drive32"
+
+# demo_scan TITLE VERSION EXE DRIVE LOG
+demo_scan() {
+  echo
+  echo "== $1"
+  set +e
+  (cd "$demo" && timeout 600 bash "$root/$wine_run" --display --version "$2" \
+    --drive "D=$4" -- "$3" /SILENT /LOG "$5" D:)
+  local rc=$?
+  set -e
+  if [ -f "$demo/$5" ]; then iconv -f UTF-16LE -t UTF-8 "$demo/$5"; fi
+  echo
+  echo "exit code: $rc (Wine passes on its low byte: 1 = malware found and removed)"
+  echo "== What is left on the drive:"
+  (cd "$4" && find . -type f | sort)
+}
+demo_scan "64-bit tesmora.exe /SILENT /LOG demo.log D: under Wine, shown Windows XP" \
+  winxp "$root/build/mingw64/src/tesmora.exe" "$demo/drive" demo.log
+demo_scan "32-bit tesmora.exe /SILENT /LOG demo32.log D: under Wine's 32-bit half, shown Windows 98" \
+  win98 "$root/build/mingw32/src/tesmora.exe" "$demo/drive32" demo32.log

@@ -23,6 +23,18 @@ run() {
   [ "$rc" -eq "$expected" ] || fail "tesmora $* ended with $rc, expected $expected"
 }
 text() { iconv -f UTF-16LE -t UTF-8 "$1"; }
+golden="$(dirname "$(realpath "$0")")/found_scan.golden"
+# normalize LOG: the log as UTF-8 text with what differs between runs (time,
+# build date, host, process and module counts, durations) as placeholders.
+normalize() {
+  text "$1" | tr -d '\r' | sed -E \
+    -e '1s/^\[[0-9]{1,2}\/[0-9]{1,2}\/[0-9]{4} [0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}\]$/[TIME]/' \
+    -e 's/^(Version: [0-9.]+, ).*/\1BUILD DATE/' \
+    -e 's/^(- Host: ).*/\1HOST/' \
+    -e 's/^(scanned (processes|modules):\t+)[0-9]+$/\1N/' \
+    -e 's/^(elapsed time for (memory|file) scan:\t+)[0-9.]+ seconds$/\1N seconds/' \
+    -e 's/^(average (memory|file) scanner throughput:\t+)[0-9.]+ KB\/s$/\1N KB\/s/'
+}
 has() { grep -qF -- "$2" <(text "$1") || fail "$1 lacks: $2"; }
 
 # suite: every check below, in a fresh folder, with the Windows version $version.
@@ -91,7 +103,12 @@ timeout 120 bash "$wine_run" -- "$fixture" 'Z:'"$(printf '%s' "$work/infected/sa
   fail "fixture not written"
 [ -f infected/sample.exe ] || fail "no fixture file"
 run 1 infected /SILENT /LOG found.log D:
-[ -f found.log ] && has found.log "infected files:"$'\t\t\t'"1"$'\r'
+# The whole log, line by line, is the same for every version and both builds.
+if [ -f found.log ]; then
+  normalize found.log | diff -u "$golden" - >found.diff || fail "found.log differs from $(basename "$golden"): $(cat found.diff)"
+  [ "$(text found.log | grep -c $'^scanned modules:\t\t\t[1-9]')" -eq 1 ] || fail "the memory scan listed no modules"
+fi
+[ ! -e infected/sample.exe ] || fail "the sample is still on the drive"
 cd "$top" || exit 1
 }
 

@@ -60,11 +60,12 @@ set_target_properties(tesmora_testhooks PROPERTIES OUTPUT_NAME tesmora
 add_executable(tesmora_fixture_win ${CMAKE_CURRENT_SOURCE_DIR}/programs/make_fixture.cpp)
 target_link_libraries(tesmora_fixture_win PRIVATE tesmora_test_support)
 
-add_test(NAME wine.app_silent COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/silent_scan_test.sh
-  ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_fixture_win>)
-set_tests_properties(wine.app_silent PROPERTIES
-  FIXTURES_REQUIRED wine_template TIMEOUT 900
-  ENVIRONMENT "${wine_env}")
+foreach(version winxp nt40 win98)
+  add_test(NAME wine.app_silent.${version} COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/silent_scan_test.sh
+    ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_fixture_win> ${version})
+  set_tests_properties(wine.app_silent.${version} PROPERTIES
+    FIXTURES_REQUIRED wine_template TIMEOUT 900 ENVIRONMENT "${wine_env}")
+endforeach()
 # Windowed run: scan at once, idle buttons, Exit, and the window as artifacts/window.png.
 add_test(NAME wine.app_window COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/screenshot.sh
   ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver> ${CMAKE_BINARY_DIR}/artifacts/window.png)
