@@ -1,5 +1,7 @@
 #include "common/file_io_win.h"
 
+#include "common/handles_win.h"
+
 bool GetFileSize64(HANDLE file, uint64_t& size) {
     DWORD high = 0;
     SetLastError(NO_ERROR);
@@ -17,4 +19,25 @@ bool SeekFile64(HANDLE file, uint64_t offset) {
     const DWORD low = SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
     if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
     return ((static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | low) == offset;
+}
+
+bool PathExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+std::optional<std::vector<uint8_t>> ReadFileBytes(const wchar_t* path) {
+    UniqueHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    uint64_t size = 0;
+    if (!file || !GetFileSize64(file.get(), size) || size > 0x7FFFFFFF) return std::nullopt;
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr)) {
+            return std::nullopt;
+        }
+        if (got == 0) break;  // the file shrank
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
 }

@@ -5,8 +5,16 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 // The size of an open file; false when it cannot be read.
 bool GetFileSize64(HANDLE file, uint64_t& size);
 // Moves the file pointer to `offset` from the start; false when it did not get there.
 bool SeekFile64(HANDLE file, uint64_t offset);
+
+// Whether `path` names an existing file or folder (as _waccess(path, 0) == 0,
+// which is a stub on 9x/ME; this reaches the system through the Unicode layer).
+bool PathExists(const wchar_t* path);
+// The whole content of the file at `path`; nothing when it cannot be opened or read.
+std::optional<std::vector<uint8_t>> ReadFileBytes(const wchar_t* path);

@@ -2,6 +2,8 @@
 // NT family MoveFileExW(C:\x.exe, null, MOVEFILE_DELAY_UNTIL_REBOOT) queues
 // it; on 9x/ME the line NUL=C:\x.exe goes first into WININIT.INI's
 // "[rename]" section. Either way rebootRequired is set and the file counted.
+// Under WOW64 the file operations run with file-system redirection off, so a
+// path in the system folder names the real (64-bit) one.
 #include "removal/file_removal_win.h"
 
 // Before <windows.h>, whose SearchPath macro would rename a type in it.
@@ -21,7 +23,9 @@
 #include "removal/wininit_text.h"
 #include "common/ansi_win.h"
 #include "common/bind_win.h"
+#include "common/file_io_win.h"
 #include "common/handles_win.h"
+#include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
 
 namespace {
@@ -38,7 +42,7 @@ bool IsWindows9xFamily() {
     return version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 }
 
-bool Accessible(const char16_t* path) { return _waccess(W(path), 0) == 0; }
+bool Accessible(const char16_t* path) { return PathExists(W(path)); }
 
 // "\\?\" + path in a zero-filled buffer of 260 units, so that the path list
 // handed to the shell ends in two zero units; false when it does not fit.
@@ -64,6 +68,23 @@ void ShellOperation(UINT function, FILEOP_FLAGS flags, const char16_t* from, con
     using ShFileOperationFn = int(WINAPI*)(SHFILEOPSTRUCTW*);
     UniqueLibrary shell(LoadSystemLibrary(L"shell32.dll"));
     if (auto operation = BindFunction<ShFileOperationFn>(shell.get(), "SHFileOperationW")) operation(&op);
+}
+
+// The shell's file operation, run with redirection on (it loads libraries):
+// the paths, which name files as they are with redirection off, are handed
+// over by names that reach the same files; none is run when there are no
+// such names.
+void ShellOperation(CFsRedirectionOff& redirection, UINT function, FILEOP_FLAGS flags, const char16_t* fromPath,
+                    const char16_t* toPath) {
+    const bool translate = redirection.Active();
+    redirection.Revert();
+    const auto name = [translate](const char16_t* path) {
+        return translate ? RedirectionFreeName(path) : std::u16string(path);
+    };
+    const std::u16string from = name(fromPath);
+    const std::u16string to = toPath != nullptr ? name(toPath) : std::u16string();
+    if (from.empty() || (toPath != nullptr && to.empty())) return;
+    ShellOperation(function, flags, from.c_str(), toPath != nullptr ? to.c_str() : nullptr);
 }
 
 enum class WininitResult { Written, ReadFailed, ConversionFailed, WriteFailed };
@@ -96,11 +117,9 @@ WininitResult AddToWininit(std::u16string_view destination, std::u16string_view 
     }
     std::vector<char> old(size);
     {
-        std::FILE* in = _wfopen(W(path.c_str()), L"rb");
-        if (in == nullptr) return WininitResult::ReadFailed;
-        const std::size_t got = std::fread(old.data(), 1, old.size(), in);
-        std::fclose(in);
-        if (got != old.size()) return WininitResult::ReadFailed;
+        const auto read = ReadFileBytes(W(path.c_str()));
+        if (!read || read->size() != old.size()) return WininitResult::ReadFailed;
+        std::copy(read->begin(), read->end(), old.begin());
     }
     const auto text = AnsiBytesToWide(std::string_view(old.data(), strnlen(old.data(), old.size())));
     if (!text) return WininitResult::ReadFailed;
@@ -124,21 +143,23 @@ bool IsMissingOrDirectory(const char16_t* path) {
 }
 
 uint32_t GetFileSize32(const char16_t* path) {
-    std::FILE* file = _wfopen(W(path), L"rb");
-    if (file == nullptr) return 0;
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    std::fclose(file);
-    return size > 0 ? static_cast<uint32_t>(size) : 0;
+    UniqueHandle file(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    uint64_t size = 0;
+    if (!file || !GetFileSize64(file.get(), size) || size > 0x7FFFFFFF) return 0;
+    return static_cast<uint32_t>(size);
 }
 
 RemoveFileResult RemoveFile(CScanController& controller, const char16_t* path) {
-    if (path == nullptr || IsMissingOrDirectory(path)) return RemoveFileResult::NothingDone;
+    if (path == nullptr) return RemoveFileResult::NothingDone;
+    // Made before redirection goes off: making it loads libraries.
+    CProcessApi* api = CProcessApi::GetInstance();
+    CFsRedirectionOff redirection;
+    if (IsMissingOrDirectory(path)) return RemoveFileResult::NothingDone;
     if (!Accessible(path)) {
-        ShellOperation(FO_DELETE, FOF_NOCONFIRMATION | FOF_NOERRORUI, path, nullptr);
+        ShellOperation(redirection, FO_DELETE, FOF_NOCONFIRMATION | FOF_NOERRORUI, path, nullptr);
         return RemoveFileResult::NothingDone;
     }
-    CProcessApi* api = CProcessApi::GetInstance();
     if (api == nullptr || api->Paths().CheckAndRecord(path)) return RemoveFileResult::NothingDone;
     SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL);
     ScanStatistics& statistics = controller.GetStatistics();
@@ -165,9 +186,13 @@ RemoveFileResult RemoveFile(CScanController& controller, const char16_t* path) {
 }
 
 RenameFileResult RenameFile(CScanController& controller, const char16_t* from, const char16_t* to) {
-    if (from == nullptr || to == nullptr || IsMissingOrDirectory(from)) return RenameFileResult::NothingDone;
+    if (from == nullptr || to == nullptr) return RenameFileResult::NothingDone;
+    // Made before redirection goes off: making it loads libraries.
+    CProcessApi::GetInstance();
+    CFsRedirectionOff redirection;
+    if (IsMissingOrDirectory(from)) return RenameFileResult::NothingDone;
     if (!Accessible(from)) {
-        ShellOperation(FO_RENAME, FOF_NOERRORUI, from, to);
+        ShellOperation(redirection, FO_RENAME, FOF_NOERRORUI, from, to);
         return RenameFileResult::HandedToShell;
     }
     SetFileAttributesW(W(from), FILE_ATTRIBUTE_NORMAL);

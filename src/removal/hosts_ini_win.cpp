@@ -2,12 +2,16 @@
 // "1.2.3.4 www.av.com\r\n" rewrites it to "# 1.2.3.4 www.av.com\r\n".
 // CleanIniFile(controller, "evil.exe", 1) turns the system.ini entry
 // shell=Explorer.exe evil.exe into shell=explorer.exe.
+// Under WOW64 the files are read and written with file-system redirection
+// off: the hosts file is the real system folder's.
 #include "removal/hosts_ini_win.h"
 
 // Before <windows.h>, whose macros would rename names in it.
 #include "scan/scan_controller.h"
 
 #include <windows.h>
+
+#include "common/file_io_win.h"
 
 #include <io.h>
 
@@ -22,6 +26,7 @@
 #include "common/ansi_win.h"
 #include "removal/file_removal_win.h"
 #include "common/handles_win.h"
+#include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
 
 namespace {
@@ -43,19 +48,19 @@ std::optional<std::u16string> HostsPath(const char16_t* name) {
 // The text of the hosts file; nothing when it is missing, empty, unreadable,
 // or holds a zero byte (not 8-bit text, e.g. UTF-16).
 std::optional<std::u16string> ReadHosts(const std::u16string& path, std::string& bytes) {
-    if (_waccess(W(path.c_str()), 0) != 0) return std::nullopt;
+    CFsRedirectionOff redirection;
+    if (!PathExists(W(path.c_str()))) return std::nullopt;
     const uint32_t size = GetFileSize32(path.c_str());
     if (size == 0) return std::nullopt;
-    bytes.assign(size, '\0');
-    std::FILE* in = _wfopen(W(path.c_str()), L"rb");
-    if (in == nullptr) return std::nullopt;
-    const std::size_t got = std::fread(bytes.data(), 1, size, in);
-    std::fclose(in);
-    if (got != size || bytes.find('\0') != std::string::npos) return std::nullopt;
+    const auto read = ReadFileBytes(W(path.c_str()));
+    if (!read || read->size() != size) return std::nullopt;
+    bytes.assign(read->begin(), read->end());
+    if (bytes.find('\0') != std::string::npos) return std::nullopt;
     return AnsiBytesToWide(bytes);
 }
 
 bool WriteWhole(const std::u16string& path, const std::string& bytes) {
+    CFsRedirectionOff redirection;
     UniqueHandle file(CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     if (!file || bytes.size() > MAXDWORD) return false;
@@ -104,7 +109,8 @@ IniResult CleanIniFile(CScanController& controller, const char16_t* text, int wh
     if (dir == nullptr || text == nullptr) return IniResult::NotChanged;
     std::u16string path(dir);
     path += which == static_cast<int>(IniFile::SystemIni) ? u"\\system.ini" : u"\\win.ini";
-    if (_waccess(W(path.c_str()), 0) != 0) return IniResult::NotChanged;
+    CFsRedirectionOff redirection;
+    if (!PathExists(W(path.c_str()))) return IniResult::NotChanged;
 
     std::vector<wchar_t> names(32768, L'\0');
     const DWORD namesUnits = GetPrivateProfileSectionNamesW(names.data(), 32768, W(path.c_str()));

@@ -15,15 +15,22 @@
 #include "removal/registry_names.h"
 #include "signature/hex_codec.h"
 #include "common/ansi_win.h"
+#include "common/bind_win.h"
 #include "common/handles_win.h"
+#include "common/wow64_win.h"
 
 namespace {
 
+static_assert(static_cast<REGSAM>(RegistryView::Bits64) == KEY_WOW64_64KEY);
+static_assert(static_cast<REGSAM>(RegistryView::Bits32) == KEY_WOW64_32KEY);
+
 const wchar_t* W(const char16_t* p) { return reinterpret_cast<const wchar_t*>(p); }
 
-HKEY OpenKey(HKEY root, const char16_t* subkey) {
+REGSAM Flag(RegistryView view) { return static_cast<REGSAM>(view); }
+
+HKEY OpenKey(HKEY root, const char16_t* subkey, RegistryView view = RegistryView::Own) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, W(subkey), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return nullptr;
+    if (RegOpenKeyExW(root, W(subkey), 0, KEY_ALL_ACCESS | Flag(view), &key) != ERROR_SUCCESS) return nullptr;
     return key;
 }
 
@@ -31,19 +38,63 @@ bool Empty(const char16_t* s) { return s == nullptr || s[0] == 0; }
 
 void MarkChanged(CScanController& controller) { controller.GetStatistics().registryChanges = 1; }
 
-// Deletes every REG_SZ value of rootName\subkey whose data contains `needle`;
-// false at the first deletion that fails when `stopOnFailure`.
+// Deletes the value `name` of root\subkey in one view.
+DeleteValueResult DeleteValueIn(CScanController& controller, HKEY root, const char16_t* subkey,
+                                const char16_t* name, RegistryView view) {
+    HKEY key = OpenKey(root, subkey, view);
+    if (key == nullptr) return DeleteValueResult::KeyNotOpened;
+    const bool deleted = RegDeleteValueW(key, W(name)) == ERROR_SUCCESS;
+    if (deleted) MarkChanged(controller);
+    if (RegCloseKey(key) != ERROR_SUCCESS) return DeleteValueResult::KeyNotOpened;
+    return deleted ? DeleteValueResult::Deleted : DeleteValueResult::Failed;
+}
+
+// Deletes every REG_SZ value of rootName\subkey whose data contains `needle`,
+// in each cleaning view; false at the first deletion that fails when
+// `stopOnFailure`.
 bool DeleteMatchingValues(CScanController& controller, const char16_t* rootName, const char16_t* subkey,
                           std::u16string_view needle, bool stopOnFailure) {
-    uint32_t count = 0;
-    const auto values = EnumerateValues(rootName, subkey, count);
-    for (const auto& value : values) {
-        if (value.type != REG_SZ) continue;
-        if (FindIgnoreCase(value.Text(), needle) == std::u16string_view::npos) continue;
-        const auto result = DeleteRegistryValue(controller, rootName, subkey, value.name);
-        if (stopOnFailure && result != DeleteValueResult::Deleted) return false;
+    HKEY root = RootKeyFromName(rootName);
+    for (RegistryView view : CleaningViews()) {
+        uint32_t count = 0;
+        for (const auto& value : EnumerateValues(rootName, subkey, count, view)) {
+            if (value.type != REG_SZ) continue;
+            if (FindIgnoreCase(value.Text(), needle) == std::u16string_view::npos) continue;
+            const auto result = DeleteValueIn(controller, root, subkey, value.name, view);
+            if (stopOnFailure && result != DeleteValueResult::Deleted) return false;
+        }
     }
     return true;
+}
+
+// Changes rootName\subkey's value `name` in one view as ReplaceRegistryValue
+// describes; true when it was changed.
+bool ReplaceValueIn(HKEY root, const char16_t* subkey, const char16_t* valueName, const char16_t* oldData,
+                    const char16_t* newData, RegistryView view) {
+    UniqueKey key(OpenKey(root, subkey, view));
+    if (!key) return false;
+    uint8_t buffer[262] = {};
+    DWORD type = 0, size = 260;
+    if (RegQueryValueExW(key.get(), W(valueName), nullptr, &type, buffer, &size) != ERROR_SUCCESS) return false;
+    LONG written = ERROR_INVALID_DATA;
+    if (type == REG_SZ) {
+        RegistryValueRecord current;
+        std::memcpy(current.data, buffer, size);
+        const std::u16string text = current.Text();
+        if (!EqualsIgnoreCase(text, oldData) || EqualsIgnoreCase(text, newData)) return false;
+        const std::size_t units = std::char_traits<char16_t>::length(newData) + 1;  // with its zero unit
+        written = RegSetValueExW(key.get(), W(valueName), 0, REG_SZ, reinterpret_cast<const BYTE*>(newData),
+                                 static_cast<DWORD>(units * sizeof(char16_t)));
+    } else if (type == REG_DWORD) {
+        if (size != 4 || !IsDecimalDigits(oldData) || !IsDecimalDigits(newData)) return false;
+        int32_t current;
+        std::memcpy(&current, buffer, 4);
+        const int32_t oldNumber = *ScanDecimal(oldData), newNumber = *ScanDecimal(newData);
+        if (current != oldNumber || current == newNumber) return false;
+        written = RegSetValueExW(key.get(), W(valueName), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&newNumber),
+                                 4);
+    }
+    return written == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -58,6 +109,13 @@ HKEY RootKeyFromName(const char16_t* name) {
     return i < 0 ? nullptr : kRoots[i];
 }
 
+std::vector<RegistryView> CleaningViews() {
+    if (Is64BitWindows()) return {RegistryView::Bits64, RegistryView::Bits32};
+    return {RegistryView::Own};
+}
+
+RegistryView CreationView() { return Is64BitWindows() ? RegistryView::Bits64 : RegistryView::Own; }
+
 std::u16string RegistryValueRecord::Text() const {
     std::u16string text;
     for (uint32_t i = 0; i + 1 < sizeof data; i += 2) {
@@ -70,11 +128,11 @@ std::u16string RegistryValueRecord::Text() const {
 }
 
 std::vector<RegistryValueRecord> EnumerateValues(const char16_t* rootName, const char16_t* subkey,
-                                                 uint32_t& count) {
+                                                 uint32_t& count, RegistryView view) {
     count = 0;
     HKEY root = RootKeyFromName(rootName);
     if (root == nullptr) return {};
-    UniqueKey key(OpenKey(root, subkey));
+    UniqueKey key(OpenKey(root, subkey, view));
     if (!key) return {};
     DWORD values = 0;
     if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
@@ -136,12 +194,13 @@ DeleteValueResult DeleteRegistryValue(CScanController& controller, const char16_
                                       const char16_t* subkey, const char16_t* valueName) {
     HKEY root = RootKeyFromName(rootName);
     if (root == nullptr) return DeleteValueResult::KeyNotOpened;
-    HKEY key = OpenKey(root, subkey);
-    if (key == nullptr) return DeleteValueResult::KeyNotOpened;
-    const bool deleted = RegDeleteValueW(key, W(valueName)) == ERROR_SUCCESS;
-    if (deleted) MarkChanged(controller);
-    if (RegCloseKey(key) != ERROR_SUCCESS) return DeleteValueResult::KeyNotOpened;
-    return deleted ? DeleteValueResult::Deleted : DeleteValueResult::Failed;
+    // The best of the views' results: Deleted, then Failed, then KeyNotOpened.
+    DeleteValueResult result = DeleteValueResult::KeyNotOpened;
+    for (RegistryView view : CleaningViews()) {
+        const DeleteValueResult inView = DeleteValueIn(controller, root, subkey, valueName, view);
+        if (static_cast<int>(inView) > static_cast<int>(result)) result = inView;
+    }
+    return result;
 }
 
 DeleteKeyResult DeleteRegistryKey(CScanController& controller, const char16_t* rootName, const char16_t* subkey) {
@@ -149,7 +208,19 @@ DeleteKeyResult DeleteRegistryKey(CScanController& controller, const char16_t* r
     if (root == nullptr) return DeleteKeyResult::UnknownRoot;
     // An empty path would name the root itself.
     if (Empty(subkey)) return DeleteKeyResult::Failed;
-    if (RegDeleteKeyW(root, W(subkey)) != ERROR_SUCCESS) return DeleteKeyResult::Failed;
+    // The view is chosen by RegDeleteKeyExW (Vista and XP x64 onwards); without
+    // it only the program's own view is reached.
+    using RegDeleteKeyExWFn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+    const auto deleteInView = BindLoaded<RegDeleteKeyExWFn>(L"advapi32.dll", "RegDeleteKeyExW");
+    bool deleted = false;
+    if (deleteInView != nullptr && Is64BitWindows()) {
+        for (RegistryView view : CleaningViews()) {
+            deleted |= deleteInView(root, W(subkey), Flag(view), 0) == ERROR_SUCCESS;
+        }
+    } else {
+        deleted = RegDeleteKeyW(root, W(subkey)) == ERROR_SUCCESS;
+    }
+    if (!deleted) return DeleteKeyResult::Failed;
     MarkChanged(controller);
     return DeleteKeyResult::Deleted;
 }
@@ -159,8 +230,8 @@ CreateKeyResult CreateRegistryKey(CScanController& controller, const char16_t* r
     if (root == nullptr || Empty(subkey)) return CreateKeyResult::BadArgument;
     UniqueKey key;
     DWORD disposition = 0;
-    if (RegCreateKeyExW(root, W(subkey), 0, nullptr, REG_OPTION_NON_VOLATILE, 0, nullptr, key.put(),
-                        &disposition) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(root, W(subkey), 0, nullptr, REG_OPTION_NON_VOLATILE, Flag(CreationView()), nullptr,
+                        key.put(), &disposition) != ERROR_SUCCESS) {
         return CreateKeyResult::Failed;
     }
     if (disposition != REG_CREATED_NEW_KEY) return CreateKeyResult::AlreadyExisted;
@@ -174,34 +245,12 @@ ChangeValueResult ReplaceRegistryValue(CScanController& controller, const char16
     HKEY root = RootKeyFromName(rootName);
     if (root == nullptr || Empty(subkey) || valueName == nullptr) return ChangeValueResult::BadArgument;
     if (oldData == nullptr || newData == nullptr) return ChangeValueResult::NotChanged;
-    UniqueKey key(OpenKey(root, subkey));
-    if (!key) return ChangeValueResult::NotChanged;
-    uint8_t buffer[262] = {};
-    DWORD type = 0, size = 260;
-    if (RegQueryValueExW(key.get(), W(valueName), nullptr, &type, buffer, &size) != ERROR_SUCCESS) {
-        return ChangeValueResult::NotChanged;
+    // A view sharing the key with the first sees the new data and is left alone.
+    bool changed = false;
+    for (RegistryView view : CleaningViews()) {
+        changed |= ReplaceValueIn(root, subkey, valueName, oldData, newData, view);
     }
-    LONG written = ERROR_INVALID_DATA;
-    if (type == REG_SZ) {
-        RegistryValueRecord current;
-        std::memcpy(current.data, buffer, size);
-        const std::u16string text = current.Text();
-        if (!EqualsIgnoreCase(text, oldData) || EqualsIgnoreCase(text, newData)) return ChangeValueResult::NotChanged;
-        const std::size_t units = std::char_traits<char16_t>::length(newData) + 1;  // with its zero unit
-        written = RegSetValueExW(key.get(), W(valueName), 0, REG_SZ, reinterpret_cast<const BYTE*>(newData),
-                                 static_cast<DWORD>(units * sizeof(char16_t)));
-    } else if (type == REG_DWORD) {
-        if (size != 4 || !IsDecimalDigits(oldData) || !IsDecimalDigits(newData)) return ChangeValueResult::NotChanged;
-        int32_t current;
-        std::memcpy(&current, buffer, 4);
-        const int32_t oldNumber = *ScanDecimal(oldData), newNumber = *ScanDecimal(newData);
-        if (current != oldNumber || current == newNumber) return ChangeValueResult::NotChanged;
-        written = RegSetValueExW(key.get(), W(valueName), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&newNumber),
-                                 4);
-    } else {
-        return ChangeValueResult::NotChanged;
-    }
-    if (written != ERROR_SUCCESS) return ChangeValueResult::NotChanged;
+    if (!changed) return ChangeValueResult::NotChanged;
     MarkChanged(controller);
     return ChangeValueResult::Changed;
 }
@@ -210,10 +259,11 @@ ChangeValueResult SetRegistryValue(CScanController& controller, const char16_t* 
                                    const char16_t* valueName, const char16_t* typeName, const char16_t* data) {
     HKEY root = RootKeyFromName(rootName);
     if (root == nullptr || valueName == nullptr) return ChangeValueResult::BadArgument;
-    UniqueKey key(OpenKey(root, subkey));
+    const RegistryView view = CreationView();
+    UniqueKey key(OpenKey(root, subkey, view));
     if (!key) return ChangeValueResult::NotChanged;
     uint32_t count = 0;
-    for (const auto& value : EnumerateValues(rootName, subkey, count)) {
+    for (const auto& value : EnumerateValues(rootName, subkey, count, view)) {
         if (EqualsIgnoreCase(value.name, valueName)) return ChangeValueResult::NotChanged;
     }
     const uint32_t type = RegistryTypeFromName(typeName);

@@ -28,6 +28,7 @@ public:
                           const char16_t*) override {}
     const char16_t* GetWindowsDir() override { return nullptr; }
     const char16_t* GetSystemDir() override { return nullptr; }
+    const char16_t* GetSystemWow64Dir() override { return nullptr; }
     const ExecutableHeaders& Headers() override { return headers_; }
     std::unique_ptr<CRepairFile> OpenForRepair(const char16_t*) override { return nullptr; }
 

@@ -64,6 +64,9 @@ public:
     // Null when unknown.
     virtual const char16_t* GetWindowsDir() = 0;
     virtual const char16_t* GetSystemDir() = 0;
+    // The system folder of the 32-bit programs of 64-bit Windows (SysWOW64),
+    // where a 32-bit worm's system files land; null where there is none.
+    virtual const char16_t* GetSystemWow64Dir() = 0;
 
     // The headers of the file the file scan is at.
     virtual const ExecutableHeaders& Headers() = 0;

@@ -6,6 +6,7 @@
 #include "removal/file_removal_win.h"
 #include "common/file_io_win.h"
 #include "common/handles_win.h"
+#include "common/wow64_win.h"
 #include "removal/hosts_ini_win.h"
 #include "scanner/process_api_win.h"
 #include "removal/processes_win.h"
@@ -93,11 +94,16 @@ public:
         CProcessApi* api = CProcessApi::GetInstance();
         return api != nullptr ? api->GetSystemDir() : nullptr;
     }
+    const char16_t* GetSystemWow64Dir() override {
+        systemWow64Dir_ = SystemWow64Directory();
+        return systemWow64Dir_.empty() ? nullptr : systemWow64Dir_.c_str();
+    }
     const ExecutableHeaders& Headers() override {
         CProcessApi* api = CProcessApi::GetInstance();
         return api != nullptr ? api->Headers() : none_;
     }
     std::unique_ptr<CRepairFile> OpenForRepair(const char16_t* path) override {
+        CFsRedirectionOff redirection;
         HANDLE h = CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) return nullptr;
@@ -106,6 +112,7 @@ public:
 
 private:
     ExecutableHeaders none_;
+    std::u16string systemWow64Dir_;
 };
 
 }  // namespace

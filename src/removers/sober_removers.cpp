@@ -1,6 +1,8 @@
 // Sober.J, Sober.P and Sober.Y: the process is terminated, the executable
 // removed, the Run entries naming it cleaned, and the companion files in the
-// Windows and system folders deleted.
+// Windows and system folders deleted. On 64-bit Windows the system folder's
+// companions are looked for in both system folders: a 32-bit worm writing to
+// the system folder writes to SysWOW64.
 #include <initializer_list>
 #include <string>
 
@@ -82,7 +84,10 @@ public:
         Print(IDS_DONE);
     }
     void DeleteInWindows(std::u16string_view name) { DeleteCompanion(Companion(system_.GetWindowsDir(), name)); }
-    void DeleteInSystem(std::u16string_view name) { DeleteCompanion(Companion(system_.GetSystemDir(), name)); }
+    void DeleteInSystem(std::u16string_view name) {
+        DeleteCompanion(Companion(system_.GetSystemDir(), name));
+        DeleteCompanion(Companion(system_.GetSystemWow64Dir(), name));
+    }
     void DeleteWithRunEntriesInWindows(std::u16string_view name) {
         const std::u16string full = Companion(system_.GetWindowsDir(), name);
         DeleteCompanion(full);

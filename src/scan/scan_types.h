@@ -37,6 +37,7 @@ struct ScanStatistics {
     uint32_t streams = 0;
     uint32_t directories = 0;
     uint32_t processes = 0;
+    uint32_t unreadableProcesses = 0;  // passed over: memory out of reach (64-bit, seen from 32-bit)
     uint32_t modules = 0;
     uint32_t infectedFiles = 0;
     uint32_t infectedProcesses = 0;

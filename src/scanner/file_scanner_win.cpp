@@ -9,6 +9,7 @@
 #include "scanner/pe_scan.h"
 #include "common/file_io_win.h"
 #include "common/handles_win.h"
+#include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
 
 namespace {
@@ -20,12 +21,18 @@ constexpr DWORD kStatusInterval = 50;
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 std::u16string U(const wchar_t* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
 
+// Under WOW64 files are found and opened with file-system redirection off:
+// a path in the system folder names the real one, as it does for the removal
+// primitives the found paths go to.
+
 // A file or stream opened for reading, as the PE reader reads it.
 class CWin32File : public CReadableFile {
 public:
-    explicit CWin32File(const std::u16string& path)
-        : handle_(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    explicit CWin32File(const std::u16string& path) {
+        CFsRedirectionOff redirection;
+        handle_.reset(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
     bool IsOpen() const { return static_cast<bool>(handle_); }
     void Close() { handle_.reset(); }
     uint64_t Size() override {
@@ -87,8 +94,10 @@ std::u16string Join(const std::u16string& a, const std::u16string& b) {
 std::vector<StreamInfo> ListStreams(const std::u16string& path) {
     CProcessApi* api = CProcessApi::GetInstance();
     if (api == nullptr || !api->backupApiReady()) return {};
+    CFsRedirectionOff redirection;
     UniqueHandle file(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    redirection.Revert();
     if (!file) return {};
     CWin32BackupStream stream(file.get(), reinterpret_cast<CWin32BackupStream::BackupReadFn>(api->BackupReadFunction()),
                               reinterpret_cast<CWin32BackupStream::BackupSeekFn>(api->BackupSeekFunction()));
@@ -174,7 +183,9 @@ int32_t CFileScanner::WalkDirectory(const std::u16string& drive, const std::u16s
     pattern += u"*.*";
     if (c.IsStopRequested()) return kScanAborted;
     WIN32_FIND_DATAW entry;
+    CFsRedirectionOff redirection;
     HANDLE raw = FindFirstFileW(W(pattern), &entry);
+    redirection.Revert();  // the search goes on through its handle
     ScanStatistics& s = c.GetStatistics();
     if (raw == INVALID_HANDLE_VALUE) {
         // An empty root has no "." entry to list: it is empty, not missing.

@@ -189,7 +189,7 @@ int32_t CMemoryScan::Run(CScanController& controller, CMemorySystem& system) {
     ScanStatistics& stats = controller.GetStatistics();
     stats.memoryScanMs = 0;
     stats.memoryKB = 0;
-    stats.processes = stats.modules = stats.infectedProcesses = 0;
+    stats.processes = stats.modules = stats.infectedProcesses = stats.unreadableProcesses = 0;
     stats.removedFiles = stats.renamedFiles = stats.terminatedProcesses = 0;
     stats.registryChanges = stats.hostsChanges = stats.iniChanges = 0;
 
@@ -203,20 +203,28 @@ int32_t CMemoryScan::Run(CScanController& controller, CMemorySystem& system) {
     auto elapsed = [&] { return static_cast<double>(static_cast<uint32_t>(system.TickCount() - start)); };
 
     for (;;) {
-        if (process.processId != 0 && system.OpenModuleList(process.processId)) {
-            ++stats.processes;
+        const bool listed = process.processId != 0 && system.OpenModuleList(process.processId);
+        if (!listed && process.processId != 0 && system.OutOfReach()) ++stats.unreadableProcesses;
+        if (listed) {
             MemoryModuleInfo module;
             if (!system.FirstModule(module)) {
+                ++stats.processes;
                 system.CloseModuleList();
                 SetStatus(u"");
                 break;
             }
             firstModule_ = true;
+            processRead_ = false;
             ModuleStep step;
             do {
                 step = ScanModule(process, module);
             } while (step == ModuleStep::Next && system.NextModule(module));
             system.CloseModuleList();
+            if (step == ModuleStep::Unreachable) {
+                ++stats.unreadableProcesses;
+            } else {
+                ++stats.processes;
+            }
             if (step == ModuleStep::Abort) {
                 system.CloseProcessList();
                 scanned_.Clear();
@@ -242,9 +250,13 @@ int32_t CMemoryScan::Run(CScanController& controller, CMemorySystem& system) {
     return kScanCompleted;
 }
 
-uint64_t CMemoryScan::ModuleScanSize(const MemoryModuleInfo& module) {
+std::optional<uint64_t> CMemoryScan::ModuleScanSize(const MemoryModuleInfo& module) {
     const std::optional<std::size_t> read = system_->ReadMemory(module.base, probe_.data(), probe_.size());
-    if (!read) return 0;
+    if (!read) {
+        if (!processRead_ && system_->OutOfReach()) return std::nullopt;
+        return 0;
+    }
+    processRead_ = true;
     const uint32_t memorySize = memscan::HeaderImageSize(probe_.data(), std::min(*read, probe_.size()));
     // The file's header only matters when the in-memory one disagrees.
     if (memorySize != 0 && memorySize == module.size) return module.size;
@@ -262,6 +274,12 @@ CMemoryScan::ModuleStep CMemoryScan::ScanModule(const MemoryProcessInfo& process
             SetStatus(u"");
             return ModuleStep::NextProcess;
         }
+        const std::optional<uint64_t> size = ModuleScanSize(module);
+        if (!size) {
+            system_->CloseProcess();
+            SetStatus(u"");
+            return ModuleStep::Unreachable;
+        }
         if (firstModule_ && controller.HasDescriptionWithoutMemorySignature()) {
             const std::u16string& path = system_->IsWindows9x() ? process.imageName : module.path;
             std::vector<CMalwareRemover*> found;
@@ -275,21 +293,20 @@ CMemoryScan::ModuleStep CMemoryScan::ScanModule(const MemoryProcessInfo& process
         SetStatus(Format16(LoadText(IDS_SCANNING_MODULE), {module.path}));
         ++stats.modules;
 
-        const uint64_t size = ModuleScanSize(module);
         relocations_.Clear();
         bool relocationsBuilt = false;
         const CRelocationTable::Reader reader = [this](uint64_t address, uint8_t* buffer, std::size_t count) {
             const std::optional<std::size_t> n = system_->ReadMemory(address, buffer, count);
             return n && *n == count;
         };
-        for (memscan::CBlockWalk walk(size); !walk.Done(); walk.Next()) {
+        for (memscan::CBlockWalk walk(*size); !walk.Done(); walk.Next()) {
             const uint64_t address = module.base + walk.Offset();
             const std::optional<std::size_t> read = system_->ReadMemory(address, buffer_.data(), walk.Length());
             if (!read) break;
             const std::size_t length = std::min<std::size_t>(*read, walk.Length());
             if (!firstModule_) {
                 if (!relocationsBuilt) {
-                    relocations_.Build(reader, module.base, size);
+                    relocations_.Build(reader, module.base, *size);
                     relocationsBuilt = true;
                 }
                 // The fixups of this block are located for a normalisation;

@@ -147,6 +147,11 @@ struct MemoryModuleInfo {
 
 // What the memory scan needs of the running system. One process list, one
 // module list and one opened process at a time.
+//
+// A process whose memory is out of this program's reach (a 64-bit one seen
+// from the 32-bit program: its module walk, or a read of it, fails with
+// ERROR_PARTIAL_COPY) is passed over without a message and counted in
+// ScanStatistics::unreadableProcesses.
 class CMemorySystem {
 public:
     virtual ~CMemorySystem() = default;
@@ -167,8 +172,12 @@ public:
     // Opens the process for reading (query information and VM read).
     virtual bool OpenProcess(uint32_t processId) = 0;
     // Reads `count` bytes at `address` of the opened process; the number
-    // read, nothing on failure.
+    // read (fewer when only the start of the range is readable), nothing on
+    // failure.
     virtual std::optional<std::size_t> ReadMemory(uint64_t address, uint8_t* buffer, std::size_t count) = 0;
+    // Whether the last OpenModuleList or ReadMemory that failed did so because
+    // the process's memory is out of this program's reach.
+    virtual bool OutOfReach() = 0;
     virtual void CloseProcess() = 0;
     // Reads up to `count` bytes from the start of the file: the number read,
     // 0 when it cannot be opened.
@@ -191,9 +200,12 @@ public:
     const CMemoryHits& Hits() const { return hits_; }
 
 private:
-    enum class ModuleStep { Next, NextProcess, Abort };
+    // Unreachable: the process's memory is out of reach, the rest of it is passed over.
+    enum class ModuleStep { Next, NextProcess, Unreachable, Abort };
     ModuleStep ScanModule(const MemoryProcessInfo& process, const MemoryModuleInfo& module);
-    uint64_t ModuleScanSize(const MemoryModuleInfo& module);
+    // Nothing when the module's first bytes are out of reach and nothing of
+    // its process has been read yet.
+    std::optional<uint64_t> ModuleScanSize(const MemoryModuleInfo& module);
     void SetStatus(std::u16string_view text);
 
     CScanController* controller_ = nullptr;
@@ -205,4 +217,5 @@ private:
     std::vector<uint8_t> probe_;
     std::u16string status_;
     bool firstModule_ = false;
+    bool processRead_ = false;  // a read of the current process succeeded
 };

@@ -5,11 +5,17 @@
 #include "scan/scan_controller.h"
 #include "scanner/file_scanner_win.h"
 #include "common/handles_win.h"
+#include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
 
 namespace {
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+// A failure that says the process's memory cannot be read from here:
+// ERROR_PARTIAL_COPY on Windows (a 64-bit process seen from the 32-bit
+// program); Wine reports the same walk's failure as ERROR_NOACCESS.
+bool IsOutOfReach(uint32_t error) { return error == ERROR_PARTIAL_COPY || error == ERROR_NOACCESS; }
 
 }  // namespace
 
@@ -51,7 +57,9 @@ public:
     void CloseProcessList() override { CProcessApi::CloseProcessList(processes_); }
 
     bool OpenModuleList(uint32_t processId) override {
-        modules_ = api_->OpenModuleList(processId);
+        uint32_t error = 0;
+        modules_ = api_->OpenModuleList(processId, &error);
+        if (!modules_) outOfReach_ = IsOutOfReach(error);
         return static_cast<bool>(modules_);
     }
     bool FirstModule(MemoryModuleInfo& record) override {
@@ -73,19 +81,29 @@ public:
         return static_cast<bool>(process_);
     }
     std::optional<std::size_t> ReadMemory(uint64_t address, uint8_t* buffer, std::size_t count) override {
-        if (address > UINTPTR_MAX || count > UINTPTR_MAX - address) return std::nullopt;
+        if (address > UINTPTR_MAX || count > UINTPTR_MAX - address) {
+            outOfReach_ = true;  // beyond this program's address width
+            return std::nullopt;
+        }
         SIZE_T read = 0;
         if (!ReadProcessMemory(process_.get(), reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), buffer,
                                count, &read)) {
+            const DWORD error = GetLastError();
+            // The readable start of a range that runs into an unreadable page.
+            if (error == ERROR_PARTIAL_COPY && read > 0 && read < count) return static_cast<std::size_t>(read);
+            outOfReach_ = IsOutOfReach(error);
             return std::nullopt;
         }
         return static_cast<std::size_t>(read);
     }
+    bool OutOfReach() override { return outOfReach_; }
     void CloseProcess() override { process_.reset(); }
 
     std::size_t ReadFileHead(const std::u16string& path, uint8_t* buffer, std::size_t count) override {
+        CFsRedirectionOff redirection;
         UniqueHandle file(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, 0, nullptr));
+        redirection.Revert();
         if (!file) return 0;
         DWORD read = 0;
         if (!ReadFile(file.get(), buffer, static_cast<DWORD>(count), &read, nullptr)) return 0;
@@ -113,6 +131,7 @@ private:
     ProcessListPtr processes_;
     ModuleListPtr modules_;
     UniqueHandle process_;
+    bool outOfReach_ = false;
 };
 
 CMemoryScanner::CMemoryScanner()

@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "common/bind_win.h"
 #include "common/handles_win.h"
@@ -104,6 +105,16 @@ public:
 void ProcessListDeleter::operator()(ProcessList* list) const { delete list; }
 void ModuleListDeleter::operator()(ModuleList* list) const { delete list; }
 
+static_assert(std::is_same_v<SnapshotFunction, CProcessApi::Bindings::CreateSnapshotFn>);
+
+void* CreateSnapshot(SnapshotFunction create, uint32_t flags, uint32_t processId) {
+    for (int attempt = 1;; ++attempt) {
+        HANDLE snapshot = create(flags, processId);
+        if (snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr) return snapshot;
+        if (GetLastError() != ERROR_BAD_LENGTH || attempt == kSnapshotAttempts) return nullptr;
+    }
+}
+
 namespace {
 
 // Lists the modules of an open process into `modules`; the count, or nothing.
@@ -154,6 +165,8 @@ CProcessApi::CProcessApi() : paths_(std::make_unique<CPathTable>()), fn_(std::ma
 #pragma GCC diagnostic pop
     isWindows9x_ = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
     usePsapi_ = version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 4;
+    snapModules32_ = version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+                     (version.dwMajorVersion > 5 || (version.dwMajorVersion == 5 && version.dwMinorVersion >= 1));
 
     shell32_ = LoadSystemLibrary(L"shell32.dll");
     fn_->shGetSpecialFolderPath = Bind<Bindings::SHGetSpecialFolderPathWFn>(shell32_, "SHGetSpecialFolderPathW");
@@ -249,7 +262,7 @@ ProcessListPtr CProcessApi::OpenProcessList() {
     if (!processApiReady_) return nullptr;
     ProcessListPtr list(new ProcessList);
     if (!usePsapi_) {
-        list->snapshot.reset(fn_->createSnapshot(TH32CS_SNAPPROCESS, 0));
+        list->snapshot.reset(CreateSnapshot(fn_->createSnapshot, TH32CS_SNAPPROCESS, 0));
         if (!list->snapshot) return nullptr;
         return list;
     }
@@ -324,19 +337,26 @@ bool CProcessApi::NextProcess(ProcessList& list, ProcessRecord& record) {
     return false;
 }
 
-ModuleListPtr CProcessApi::OpenModuleList(uint32_t processId) {
+ModuleListPtr CProcessApi::OpenModuleList(uint32_t processId, uint32_t* error) {
     if (!processApiReady_) return nullptr;
+    const auto failed = [error] {
+        if (error != nullptr) *error = GetLastError();
+        return nullptr;
+    };
     ModuleListPtr list(new ModuleList);
     list->processId = processId;
     if (!usePsapi_) {
-        list->snapshot.reset(fn_->createSnapshot(TH32CS_SNAPMODULE, processId));
-        if (!list->snapshot) return nullptr;
+        // Without TH32CS_SNAPMODULE32 the 64-bit program would see only the
+        // 64-bit modules (the WOW64 layer) of a 32-bit process.
+        const DWORD flags = TH32CS_SNAPMODULE | (snapModules32_ ? TH32CS_SNAPMODULE32 : 0);
+        list->snapshot.reset(CreateSnapshot(fn_->createSnapshot, flags, processId));
+        if (!list->snapshot) return failed();
         return list;
     }
     UniqueHandle process(OpenProcess(kProcessAccess, FALSE, processId));
-    if (!process) return nullptr;
+    if (!process) return failed();
     const auto count = ListModules(*fn_, process.get(), list->modules);
-    if (!count) return nullptr;
+    if (!count) return failed();
     list->count = *count;
     return list;
 }

@@ -39,6 +39,14 @@ struct ModuleListDeleter {
 using ProcessListPtr = std::unique_ptr<ProcessList, ProcessListDeleter>;
 using ModuleListPtr = std::unique_ptr<ModuleList, ModuleListDeleter>;
 
+// CreateToolhelp32Snapshot's signature (HANDLE and DWORD spelt out).
+using SnapshotFunction = void*(__stdcall*)(unsigned long flags, unsigned long processId);
+constexpr int kSnapshotAttempts = 5;
+// A toolhelp snapshot made by `create`, made again while it fails with
+// ERROR_BAD_LENGTH (the module list changed while it was read), at most
+// kSnapshotAttempts times in all; null when it failed, the last error set.
+void* CreateSnapshot(SnapshotFunction create, uint32_t flags, uint32_t processId);
+
 class CProcessApi : public CFolderLookup {
 public:
     static CProcessApi* GetInstance();
@@ -65,7 +73,10 @@ public:
     bool FirstProcess(ProcessList& list, ProcessRecord& record);
     bool NextProcess(ProcessList& list, ProcessRecord& record);
     static void CloseProcessList(ProcessListPtr& list) { list.reset(); }
-    ModuleListPtr OpenModuleList(uint32_t processId);
+    // The modules of process `processId`; from NT 5.1 on, the 64-bit program
+    // lists the 32-bit modules of a WOW64 process too. On failure `error`,
+    // when given, receives the system's error code.
+    ModuleListPtr OpenModuleList(uint32_t processId, uint32_t* error = nullptr);
     bool FirstModule(ModuleList& list, ModuleRecord& record);
     bool NextModule(ModuleList& list, ModuleRecord& record);
     static void CloseModuleList(ModuleListPtr& list) { list.reset(); }
@@ -116,6 +127,7 @@ private:
     void* kernel32_ = nullptr;  // loaded for toolhelp and GetLongPathNameW
     bool usePsapi_ = false;
     bool isWindows9x_ = false;
+    bool snapModules32_ = false;  // NT 5.1 and later: TH32CS_SNAPMODULE32 is known
     bool processApiReady_ = false;
     bool versionQueryFailed_ = false;
     bool backupApiReady_ = false;

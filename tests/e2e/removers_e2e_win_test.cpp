@@ -13,6 +13,7 @@
 #include "common/string_table.h"
 #include "common/worker_thread.h"
 #include "common/text16.h"
+#include "common/wow64_win.h"
 #include "removers/remover.h"
 #include "removers/stanit_repair.h"
 #include "support/builtin_support.h"
@@ -113,10 +114,17 @@ std::vector<uint8_t> StanitDropper() {
     return layout.bytes;
 }
 
+// The folder a file this program writes to the system folder lands in: for
+// the 32-bit program under WOW64, as for a 32-bit worm, SysWOW64.
+std::u16string LandingSystemDir() {
+    if (sizeof(void*) == 4 && PrefixArch() == "win64") return SystemWow64Directory();
+    return U16(SysDir());
+}
+
 // {W}, {S} and {F} in a golden transcript: the Windows folder, the system
-// folder and the fixture's path.
+// folder the companions planted there landed in, and the fixture's path.
 std::u16string Expand(std::u16string text, const std::wstring& file) {
-    const std::pair<std::u16string, std::u16string> keys[] = {{u"{W}", U16(WinDir())}, {u"{S}", U16(SysDir())},
+    const std::pair<std::u16string, std::u16string> keys[] = {{u"{W}", U16(WinDir())}, {u"{S}", LandingSystemDir()},
                                                               {u"{F}", U16(file)}};
     for (const auto& [key, value] : keys) {
         for (std::size_t at = text.find(key); at != std::u16string::npos; at = text.find(key, at + value.size())) {

@@ -1,5 +1,6 @@
 // RemoveFile and RenameFile on real files: sharing violations, read-only
-// files, delayed moves in the registry (NT family), WININIT.INI (9x/ME).
+// files, delayed moves in the registry (NT family), WININIT.INI (9x/ME), and
+// the real system folder of 64-bit Windows.
 #include "support/removal_win_support.h"
 
 #include <windows.h>
@@ -194,6 +195,59 @@ TEST_F(FileRemovalTest, WininitThatCannotBeReadOrRewrittenIsLeftAsItWas) {
     EXPECT_FALSE(IsRebootRequired());
     EXPECT_EQ(0u, session_.statistics().removedFiles);
     EXPECT_EQ(0u, session_.statistics().renamedFiles);
+}
+
+// The system folders as the test reaches them itself, without the program's
+// guard: under WOW64 the real System32 through its alias Sysnative.
+struct SystemFolders {
+    SystemFolders() {
+        wchar_t b[MAX_PATH] = {};
+        GetSystemDirectoryW(b, MAX_PATH);
+        system.assign(b, b + wcslen(b));
+        GetWindowsDirectoryW(b, MAX_PATH);
+        const std::u16string windows(b, b + wcslen(b));
+        const bool win64 = PrefixArch() == "win64";
+        realSystem = win64 && sizeof(void*) == 4 ? windows + u"\\Sysnative" : system;
+        if (win64) wow64 = windows + u"\\SysWOW64";
+    }
+    std::u16string system;      // as the program names it
+    std::u16string realSystem;  // the same folder, as the test reaches it
+    std::u16string wow64;       // SysWOW64 in a 64-bit prefix
+};
+
+// A file of the system folder is the real one: under WOW64 the 32-bit
+// program acts on System32 itself, never on its namesake in SysWOW64.
+TEST_F(FileRemovalTest, SystemFolderPathsNameTheRealSystemFolder) {
+    const SystemFolders folders;
+    const std::u16string tag = AsciiToUtf16(std::to_string(GetCurrentProcessId()));
+    const std::u16string removed = u"\\tesmora-rm-" + tag + u".exe", from = u"\\tesmora-from-" + tag + u".exe",
+                         to = u"\\tesmora-to-" + tag + u".exe";
+    for (const std::u16string& name : {removed, from}) {
+        ASSERT_TRUE(WriteBytes(folders.realSystem + name, "real"));
+        if (!folders.wow64.empty()) {
+            ASSERT_TRUE(WriteBytes(folders.wow64 + name, "namesake"));
+        }
+    }
+
+    EXPECT_EQ(RemoveFileResult::Done, RemoveFile(session_.controller(), (folders.system + removed).c_str()));
+    EXPECT_EQ("<missing>", ReadBytes(folders.realSystem + removed));
+    EXPECT_EQ(RenameFileResult::Done,
+              RenameFile(session_.controller(), (folders.system + from).c_str(), (folders.system + to).c_str()));
+    EXPECT_EQ("<missing>", ReadBytes(folders.realSystem + from));
+    EXPECT_EQ("real", ReadBytes(folders.realSystem + to));
+    EXPECT_EQ(1u, session_.statistics().removedFiles);
+    EXPECT_EQ(1u, session_.statistics().renamedFiles);
+    EXPECT_FALSE(IsRebootRequired());
+    if (!folders.wow64.empty()) {
+        EXPECT_EQ("namesake", ReadBytes(folders.wow64 + removed));
+        EXPECT_EQ("namesake", ReadBytes(folders.wow64 + from));
+        EXPECT_EQ("<missing>", ReadBytes(folders.wow64 + to));
+        // SysWOW64 is reached by its own name.
+        EXPECT_EQ(RemoveFileResult::Done, RemoveFile(session_.controller(), (folders.wow64 + removed).c_str()));
+        EXPECT_EQ("<missing>", ReadBytes(folders.wow64 + removed));
+        DeleteFileW(W(folders.wow64 + from));
+    }
+    DeleteFileW(W(folders.realSystem + to));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The registry primitives on Wine's real registry, in a scratch key below
-// HKEY_CURRENT_USER (and the Run keys, for the Run entry cleaning).
+// HKEY_CURRENT_USER (and the Run keys, for the Run entry cleaning), and in
+// both registry views of a 64-bit prefix (HKLM\Software and its
+// Wow6432Node).
 #include "support/removal_win_support.h"
 
 #include <windows.h>
@@ -7,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <vector>
 
 #include "common/text16.h"
 #include "common/handles_win.h"
 #include "removal/registry_win.h"
+#include "support/win_support.h"
 
 namespace {
 
@@ -298,6 +303,177 @@ TEST_F(RunEntriesTest, CleanSoberRunEntriesVisitsMachineAndCurrentUser) {
     CleanSoberRunEntries(session_.controller(), u"SYSTEM32\\D.exe");
     EXPECT_EQ("ELO", Left(hklmRun_.get()));
     EXPECT_EQ("ELO", Left(hkcuRun_.get()));
+}
+
+// --- the registry views of a 64-bit prefix ---
+
+// The views the test expects: both in a 64-bit prefix (whichever the
+// program's width), the one without a flag in a 32-bit prefix.
+std::vector<REGSAM> ExpectedViews() {
+    if (PrefixArch() == "win64") return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    return {0};
+}
+
+bool Open(HKEY root, const std::u16string& path, REGSAM view, UniqueKey& key) {
+    return RegOpenKeyExW(root, W(path), 0, KEY_ALL_ACCESS | view, key.put()) == ERROR_SUCCESS;
+}
+
+void DeleteValueIn(HKEY root, const std::u16string& path, REGSAM view, const wchar_t* name) {
+    UniqueKey key;
+    if (Open(root, path, view, key)) RegDeleteValueW(key.get(), name);
+}
+
+void PutIn(HKEY root, const std::u16string& path, REGSAM view, const wchar_t* name, const std::wstring& text) {
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, W(path), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(),
+                                             nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+}
+
+// The text of a value in one view, or "<none>".
+std::wstring TextIn(HKEY root, const std::u16string& path, REGSAM view, const wchar_t* name) {
+    UniqueKey key;
+    wchar_t buffer[260] = {};
+    DWORD size = sizeof buffer - sizeof(wchar_t);
+    if (!Open(root, path, view, key)) return L"<none>";
+    if (RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
+        return L"<none>";
+    }
+    return buffer;
+}
+
+class RegistryViewsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        views_ = ExpectedViews();
+        const std::wstring sub = L"Software\\TesmoraViews" + std::to_wstring(GetCurrentProcessId());
+        subkey_.assign(sub.begin(), sub.end());
+        for (REGSAM view : views_) {
+            UniqueKey key;
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, nullptr, 0,
+                                                     KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr));
+        }
+        if (views_.size() == 2) {
+            // The two views are really apart below HKLM\Software.
+            PutIn(HKEY_LOCAL_MACHINE, subkey_, KEY_WOW64_64KEY, L"probe", L"64");
+            ASSERT_EQ(L"<none>", TextIn(HKEY_LOCAL_MACHINE, subkey_, KEY_WOW64_32KEY, L"probe"));
+            DeleteValueIn(HKEY_LOCAL_MACHINE, subkey_, KEY_WOW64_64KEY, L"probe");
+        }
+    }
+    void TearDown() override {
+        const std::u16string leaf = subkey_.substr(subkey_.find(u'\\') + 1);
+        for (REGSAM view : views_) {
+            UniqueKey key, software;
+            if (Open(HKEY_LOCAL_MACHINE, subkey_, view, key)) RegDeleteKeyW(key.get(), L"child");
+            if (Open(HKEY_LOCAL_MACHINE, u"Software", view, software)) RegDeleteKeyW(software.get(), W(leaf));
+        }
+    }
+    bool HasChild(REGSAM view) {
+        UniqueKey key;
+        return Open(HKEY_LOCAL_MACHINE, subkey_ + u"\\child", view, key);
+    }
+    uint32_t& changes() { return session_.statistics().registryChanges; }
+
+    CRemovalSession session_;
+    std::vector<REGSAM> views_;
+    std::u16string subkey_;
+};
+
+TEST_F(RegistryViewsTest, ViewsFollowTheSystem) {
+    std::vector<REGSAM> cleaning;
+    for (RegistryView view : CleaningViews()) cleaning.push_back(static_cast<REGSAM>(view));
+    EXPECT_EQ(views_, cleaning);
+    EXPECT_EQ(views_.front(), static_cast<REGSAM>(CreationView()));
+}
+
+// Each deletion or replacement reaches every view the value or key is in,
+// and counts as done when done in one.
+TEST_F(RegistryViewsTest, DeletionsAndReplacementsActInEveryView) {
+    constexpr char16_t kHklm[] = u"HKEY_LOCAL_MACHINE";
+    const std::size_t last = views_.size() - 1;
+    struct Case {
+        const char* name;
+        std::function<void()> plant;   // before the action
+        std::function<bool()> act;     // true when the action reports it done
+        std::function<bool(REGSAM)> gone;  // the planted state is gone in a view
+    } cases[] = {
+        {"value in every view",
+         [&] { for (REGSAM v : views_) PutIn(HKEY_LOCAL_MACHINE, subkey_, v, L"v", L"x"); },
+         [&] { return DeleteRegistryValue(session_.controller(), kHklm, subkey_.c_str(), u"v") ==
+                      DeleteValueResult::Deleted; },
+         [&](REGSAM v) { return TextIn(HKEY_LOCAL_MACHINE, subkey_, v, L"v") == L"<none>"; }},
+        {"value in the last view only",
+         [&] { PutIn(HKEY_LOCAL_MACHINE, subkey_, views_[last], L"w", L"x"); },
+         [&] { return DeleteRegistryValue(session_.controller(), kHklm, subkey_.c_str(), u"w") ==
+                      DeleteValueResult::Deleted; },
+         [&](REGSAM v) { return TextIn(HKEY_LOCAL_MACHINE, subkey_, v, L"w") == L"<none>"; }},
+        {"key in every view",
+         [&] { for (REGSAM v : views_) PutIn(HKEY_LOCAL_MACHINE, subkey_ + u"\\child", v, L"c", L"x"); },
+         [&] { return DeleteRegistryKey(session_.controller(), kHklm, (subkey_ + u"\\child").c_str()) ==
+                      DeleteKeyResult::Deleted; },
+         [&](REGSAM v) { return !HasChild(v); }},
+        {"replaced value in every view",
+         [&] { for (REGSAM v : views_) PutIn(HKEY_LOCAL_MACHINE, subkey_, v, L"r", L"old.exe"); },
+         [&] { return ReplaceRegistryValue(session_.controller(), kHklm, subkey_.c_str(), u"r", u"OLD.EXE",
+                                           u"new.exe") == ChangeValueResult::Changed; },
+         [&](REGSAM v) { return TextIn(HKEY_LOCAL_MACHINE, subkey_, v, L"r") == L"new.exe"; }},
+    };
+    for (const Case& c : cases) {
+        changes() = 0;
+        c.plant();
+        EXPECT_TRUE(c.act()) << c.name;
+        for (REGSAM v : views_) EXPECT_TRUE(c.gone(v)) << c.name << " view " << v;
+        EXPECT_EQ(1u, changes()) << c.name;
+    }
+    changes() = 0;
+    EXPECT_EQ(DeleteValueResult::Failed, DeleteRegistryValue(session_.controller(), kHklm, subkey_.c_str(), u"v"));
+    EXPECT_EQ(DeleteKeyResult::Failed,
+              DeleteRegistryKey(session_.controller(), kHklm, (subkey_ + u"\\child").c_str()));
+    EXPECT_EQ(0u, changes());
+}
+
+// A key or value the script creates goes to the 64-bit view only; a value of
+// the same name in the 32-bit view does not stop it.
+TEST_F(RegistryViewsTest, CreationsGoToThe64BitViewOnly) {
+    constexpr char16_t kHklm[] = u"HKEY_LOCAL_MACHINE";
+    if (views_.size() == 2) PutIn(HKEY_LOCAL_MACHINE, subkey_, KEY_WOW64_32KEY, L"n", L"32");
+    EXPECT_EQ(ChangeValueResult::Changed,
+              SetRegistryValue(session_.controller(), kHklm, subkey_.c_str(), u"n", nullptr, u"created"));
+    EXPECT_EQ(CreateKeyResult::Created,
+              CreateRegistryKey(session_.controller(), kHklm, (subkey_ + u"\\child").c_str()));
+    EXPECT_EQ(L"created", TextIn(HKEY_LOCAL_MACHINE, subkey_, views_.front(), L"n"));
+    EXPECT_TRUE(HasChild(views_.front()));
+    if (views_.size() == 2) {
+        EXPECT_EQ(L"32", TextIn(HKEY_LOCAL_MACHINE, subkey_, KEY_WOW64_32KEY, L"n"));
+        EXPECT_FALSE(HasChild(KEY_WOW64_32KEY));
+    }
+}
+
+// A Run value in the 64-bit view and one in the 32-bit view (Wow6432Node)
+// are both removed; the others stay in both.
+TEST_F(RunEntriesTest, RunEntriesOfEveryViewAreCleaned) {
+    const std::vector<REGSAM> views = ExpectedViews();
+    const std::u16string run(kRun);
+    const struct {
+        const char* name;
+        std::function<void()> clean;
+    } cases[] = {
+        {"RemoveRunEntries", [&] { (void)RemoveRunEntries(session_.controller(), u"\\tesmora-view.exe"); }},
+        {"CleanSoberRunEntries", [&] { CleanSoberRunEntries(session_.controller(), u"\\tesmora-view.exe"); }},
+    };
+    for (const auto& c : cases) {
+        for (REGSAM v : views) {
+            PutIn(HKEY_LOCAL_MACHINE, run, v, L"tesmoraView", L"C:\\x\\TESMORA-VIEW.EXE /s");
+            PutIn(HKEY_LOCAL_MACHINE, run, v, L"tesmoraViewKeep", L"C:\\x\\keep.exe");
+        }
+        c.clean();
+        for (REGSAM v : views) {
+            EXPECT_EQ(L"<none>", TextIn(HKEY_LOCAL_MACHINE, run, v, L"tesmoraView")) << c.name << " view " << v;
+            EXPECT_EQ(L"C:\\x\\keep.exe", TextIn(HKEY_LOCAL_MACHINE, run, v, L"tesmoraViewKeep")) << c.name;
+        }
+    }
+    for (REGSAM v : views) DeleteValueIn(HKEY_LOCAL_MACHINE, run, v, L"tesmoraViewKeep");
 }
 
 }  // namespace

@@ -148,6 +148,47 @@ TEST(SoberYRemoverTest, TwoProcessesCompanionPhaseOnce) {
               system.calls);
 }
 
+// On 64-bit Windows a system-folder companion is looked for in System32 and
+// in SysWOW64, where a 32-bit worm's writes to the system folder land; each
+// one found is reported with its own path.
+TEST(SoberRemoversTest, SystemCompanionsAreLookedForInBothSystemFoldersOf64BitWindows) {
+    const std::u16string wow = u"C:\\WINDOWS\\SysWOW64";
+    struct Case {
+        const char* name;
+        CMalwareRemover& remover;
+        std::initializer_list<const char16_t*> names;
+    } cases[] = {
+        {"Sober.J", SoberJ(),
+         {u"\\dgsfzipp.gmx", u"\\datamx.dam", u"\\sysmms32.lla", u"\\dgssxy.yoi", u"\\nonrunso.ber",
+          u"\\Odin_Anon.Ger", u"\\read.me"}},
+        {"Sober.P", SoberP(),
+         {u"\\adcmmmmq.hjg", u"\\langeinf.lin", u"\\nonrunso.ber", u"\\seppelmx.smx", u"\\xcvfpokd.tqa"}},
+    };
+    for (const Case& c : cases) {
+        CRecordingSystem system;
+        system.systemWow64Dir = wow;
+        system.removeDefault = 2;
+        const std::u16string native = kSys + *c.names.begin(), wow64 = wow + *(c.names.end() - 1);
+        system.removeResults[native] = 1;
+        system.removeResults[wow64] = 1;
+        CTestSession s;
+        const uint32_t none = 0;
+        c.remover.Remove(s.controller, u"C:\\w.exe", &none, DetectionSource::File, false);
+        Lines expected;
+        for (const char16_t* name : c.names) {
+            expected.push_back(u"RemoveFile(" + kSys + name + u")");
+            expected.push_back(u"RemoveFile(" + wow + name + u")");
+        }
+        const Lines& calls = system.calls;
+        ASSERT_GE(calls.size(), expected.size()) << c.name;
+        EXPECT_EQ(expected, Lines(calls.end() - static_cast<std::ptrdiff_t>(expected.size()), calls.end())) << c.name;
+        const std::u16string& text = s.output.text;
+        EXPECT_NE(std::u16string::npos, text.find(Deleted(native))) << c.name;
+        EXPECT_NE(std::u16string::npos, text.find(Deleted(wow64))) << c.name;
+        EXPECT_LT(text.find(Deleted(native)), text.find(Deleted(wow64))) << c.name;
+    }
+}
+
 TEST(SoberYRemoverTest, FileCase) {
     CRecordingSystem system;
     system.removeDefault = 2;

@@ -206,6 +206,7 @@ struct FakeModule {
     uint64_t base = 0;
     uint64_t reportedSize = 0;
     std::vector<uint8_t> memory;  // the image as the process holds it
+    uint64_t readable = UINT64_MAX;  // bytes from the base that can be read
 };
 
 struct FakeProcess {
@@ -213,6 +214,10 @@ struct FakeProcess {
     std::u16string imageName;
     std::vector<FakeModule> modules;
     bool openable = true;
+    // Out of the scanning program's reach (a 64-bit process seen from the
+    // 32-bit program): its module walk, or every read of it, fails so.
+    bool listOutOfReach = false;
+    bool readsOutOfReach = false;
 };
 
 class FakeSystem : public CMemorySystem {
@@ -244,6 +249,12 @@ public:
     bool OpenModuleList(uint32_t id) override {
         current_ = Find(id);
         module_ = 0;
+        if (current_ != nullptr && current_->listOutOfReach) {
+            current_ = nullptr;
+            outOfReach_ = true;
+            return false;
+        }
+        if (current_ == nullptr) outOfReach_ = false;
         return current_ != nullptr;
     }
     bool FirstModule(MemoryModuleInfo& record) override {
@@ -268,18 +279,27 @@ public:
             return std::nullopt;
         }
         if (onRead) onRead();
+        // As ReadProcessMemory: nothing readable at the address fails with
+        // ERROR_PARTIAL_COPY, which tells "out of reach" only at a process's
+        // first read.
+        outOfReach_ = true;
+        if (opened_->readsOutOfReach) return std::nullopt;
         for (const FakeModule& m : opened_->modules) {
             if (address < m.base || address - m.base >= m.memory.size()) continue;
             if (m.reportedSize != 0 && address - m.base + count > m.reportedSize) {
                 ADD_FAILURE() << "read beyond the image of " << Utf16ToUtf8(m.path);
             }
             if (address - m.base + count > m.memory.size()) return std::nullopt;
-            std::memcpy(buffer, &m.memory[address - m.base], count);
+            if (address - m.base >= m.readable) return std::nullopt;
+            const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, m.readable - (address - m.base)));
+            std::memcpy(buffer, &m.memory[address - m.base], n);
             if (count == memscan::kBlockSize || count == LastBlock(m, address)) ++blockReads[{opened_->id, m.path}];
-            return count;
+            return n;
         }
+        outOfReach_ = false;
         return std::nullopt;
     }
+    bool OutOfReach() override { return outOfReach_; }
     void CloseProcess() override { opened_ = nullptr; }
     std::size_t ReadFileHead(const std::u16string& path, uint8_t* buffer, std::size_t count) override {
         const auto it = files.find(path);
@@ -320,6 +340,7 @@ private:
     std::size_t module_ = 0;
     FakeProcess* current_ = nullptr;
     FakeProcess* opened_ = nullptr;
+    bool outOfReach_ = false;
 };
 
 // A module image of `size` bytes with valid headers, the rest pseudo-random,
@@ -545,6 +566,90 @@ TEST(MemoryScanTest, UnopenableProcessIsNamedAndPassedOver) {
     ASSERT_EQ(1u, session.calls.size());
     EXPECT_EQ(4u, session.calls[0].processId);
     EXPECT_FALSE(session.calls[0].moreFollow);
+}
+
+// A 64-bit process seen from the 32-bit program: its module walk fails, or
+// (had it been listed) its first read does. It is passed over without a
+// message, counted, and the walk goes on with the next process.
+TEST(MemoryScanTest, ProcessOutOfReachIsPassedOverSilentlyAndCounted) {
+    struct Case {
+        const char* name;
+        bool listOutOfReach, readsOutOfReach;
+    } cases[] = {
+        {"module walk out of reach", true, false},
+        {"first read out of reach", false, true},
+    };
+    for (const Case& c : cases) {
+        Session session;
+        CScanController& controller = session.Build();
+        FakeSystem system;
+        system.processes.push_back({3, u"wide.exe",
+                                    {Module(u"C:\\w.exe", 0x400000, 0x2000, session.builtinSig, {300}),
+                                     Module(u"C:\\w.dll", 0x800000, 0x2000, session.builtinSig, {300})}});
+        system.processes[0].listOutOfReach = c.listOutOfReach;
+        system.processes[0].readsOutOfReach = c.readsOutOfReach;
+        system.processes.push_back({4, u"b.exe", {Module(u"C:\\b.exe", 0x400000, 0x2000, session.builtinSig, {300}),
+                                                  Module(u"C:\\b.dll", 0x800000, 0x2000)}});
+        CMemoryScan scan;
+        ASSERT_EQ(0, scan.Run(controller, system)) << c.name;
+        EXPECT_EQ(Text(IDS_SCANNING_MEMORY) + u" " + Text(IDS_DONE), session.output.text) << c.name;
+        const ScanStatistics& stats = controller.GetStatistics();
+        EXPECT_EQ(1u, stats.unreadableProcesses) << c.name;
+        EXPECT_EQ(1u, stats.processes) << c.name;
+        EXPECT_EQ(2u, stats.modules) << c.name;  // the other process's two
+        ASSERT_EQ(1u, session.calls.size()) << c.name;
+        EXPECT_EQ(4u, session.calls[0].processId) << c.name;
+        EXPECT_EQ((std::map<std::pair<uint32_t, std::u16string>, int>{{{4, u"C:\\b.exe"}, 1}, {{4, u"C:\\b.dll"}, 1}}),
+                  system.blockReads)
+            << c.name;
+    }
+}
+
+// A read that fails after one of the process succeeded is no sign of a
+// process out of reach: only that module gives nothing.
+TEST(MemoryScanTest, UnreadableModuleOfAReadProcessIsNoProcessOutOfReach) {
+    Session session;
+    CScanController& controller = session.Build();
+    FakeSystem system;
+    FakeModule gone = Module(u"C:\\gone.dll", 0x800000, 0x2000, session.builtinSig, {300});
+    gone.readable = 0;
+    system.processes.push_back({3, u"a.exe", {Module(u"C:\\a.exe", 0x400000, 0x2000), gone,
+                                              Module(u"C:\\c.dll", 0x900000, 0x2000, session.builtinSig, {300})}});
+    CMemoryScan scan;
+    ASSERT_EQ(0, scan.Run(controller, system));
+    EXPECT_EQ(0u, controller.GetStatistics().unreadableProcesses);
+    EXPECT_EQ(1u, controller.GetStatistics().processes);
+    EXPECT_EQ(3u, controller.GetStatistics().modules);
+    ASSERT_EQ(1u, session.calls.size());
+    EXPECT_EQ(u"C:\\c.dll", session.calls[0].path);
+}
+
+// A block running into an unreadable page is searched as far as it was read.
+TEST(MemoryScanTest, PartlyReadableBlockIsSearchedAsFarAsItWasRead) {
+    struct Case {
+        const char* name;
+        uint32_t signatureAt;
+        bool found;
+    } cases[] = {
+        {"in the first, whole block", 0x1000, true},
+        {"in what was read of the second block", 0x11000, true},
+        {"across the end of what was read", 0x12000 - 20, false},
+        {"beyond it", 0x20000, false},
+    };
+    for (const Case& c : cases) {
+        Session session;
+        CScanController& controller = session.Build();
+        FakeSystem system;
+        FakeModule m = Module(u"C:\\partly.exe", 0x400000, 0x30000, session.builtinSig, {c.signatureAt});
+        m.readable = 0x12000;
+        system.processes.push_back({5, u"partly.exe", {m}});
+        CMemoryScan scan;
+        ASSERT_EQ(0, scan.Run(controller, system)) << c.name;
+        EXPECT_EQ(c.found ? 1u : 0u, session.calls.size()) << c.name;
+        // 64 KB of the first block, 9 KB of the second (64,512 to 73,728).
+        EXPECT_EQ(64.0 + 9.0, controller.GetStatistics().memoryKB) << c.name;
+        EXPECT_EQ(0u, controller.GetStatistics().unreadableProcesses) << c.name;
+    }
 }
 
 TEST(MemoryScanTest, StopAfterAModuleAbortsWithoutRemove) {

@@ -13,6 +13,7 @@
 #include "support/pe_fixture.h"
 #include "support/recording_remover.h"
 #include "support/win_support.h"
+#include "common/wow64_win.h"
 #include "scanner/memory_scanner_win.h"
 #include "scanner/process_api_win.h"
 
@@ -251,6 +252,38 @@ TEST(MemoryScannerWinTest, CleanSystemEndsWithNoMalwareFoundAndStopAbortsWithout
     EXPECT_TRUE(session.calls.empty());
     EXPECT_TRUE(session.scanner->Hits().Builtins().empty());
     EXPECT_EQ(Text16(IDS_SCANNING_MEMORY), session.output.text);
+}
+
+// The processes of the other width as the walk sees them: for the 32-bit
+// program under WOW64 the 64-bit ones; none elsewhere.
+int OtherWidthProcesses() {
+    if (!IsWow64()) return 0;
+    int count = 0;
+    CProcessApi* api = CProcessApi::GetInstance();
+    ProcessListPtr list = api->OpenProcessList();
+    ProcessRecord r;
+    for (bool more = api->FirstProcess(*list, r); more; more = api->NextProcess(*list, r)) {
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, r.processId));
+        BOOL wow64 = TRUE;
+        if (process && IsWow64Process(process.get(), &wow64) && !wow64) ++count;
+    }
+    return count;
+}
+
+// The 64-bit processes the 32-bit program cannot read are passed over
+// without a message and counted; the scan of the others ends as usual.
+TEST(MemoryScannerWinTest, ProcessesOutOfReachArePassedOverAndCounted) {
+    WinSession session(std::nullopt);
+    CScanController& controller = session.Build();
+    const int expected = OtherWidthProcesses();
+    if (IsWow64()) {
+        EXPECT_GT(expected, 0) << "a 64-bit prefix runs 64-bit services";
+    }
+    ASSERT_EQ(0, session.scanner->Scan(nullptr, nullptr, nullptr));
+    EXPECT_EQ(Text16(IDS_SCANNING_MEMORY) + u" " + Text16(IDS_DONE) + Text16(IDS_NO_MALWARE_IN_MEMORY),
+              session.output.text);
+    EXPECT_EQ(static_cast<uint32_t>(expected), controller.GetStatistics().unreadableProcesses);
+    EXPECT_GE(controller.GetStatistics().processes, 1u);
 }
 
 }  // namespace

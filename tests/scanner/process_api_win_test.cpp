@@ -1,13 +1,16 @@
 // The system object against the running (Wine) system, in every version mode.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "common/text16.h"
 #include "support/win_support.h"
+#include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
 
 namespace {
@@ -137,6 +140,101 @@ TEST(ProcessApiTest, ReleaseInstanceStartsAfresh) {
     ASSERT_NE(nullptr, api);
     EXPECT_FALSE(api->Paths().CheckAndRecord(u"C:\\x.exe"));
     EXPECT_TRUE(api->processApiReady());
+}
+
+// A snapshot function that fails `failures` times with `error`, then makes
+// the real process snapshot.
+struct FlakySnapshot {
+    static HANDLE WINAPI Create(DWORD flags, DWORD processId) {
+        ++calls;
+        if (calls <= failures) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        return CreateToolhelp32Snapshot(flags, processId);
+    }
+    static inline int calls = 0, failures = 0;
+    static inline DWORD error = 0;
+};
+
+TEST(ProcessApiTest, SnapshotIsMadeAgainWhileItFailsWithBadLength) {
+    static_assert(kSnapshotAttempts == 5);
+    const struct {
+        int failures;
+        DWORD error;
+        int calls;
+        bool made;
+    } cases[] = {
+        {0, ERROR_BAD_LENGTH, 1, true},
+        {4, ERROR_BAD_LENGTH, 5, true},
+        {5, ERROR_BAD_LENGTH, 5, false},
+        {1, ERROR_ACCESS_DENIED, 1, false},  // any other failure is final
+    };
+    for (const auto& c : cases) {
+        FlakySnapshot::calls = 0;
+        FlakySnapshot::failures = c.failures;
+        FlakySnapshot::error = c.error;
+        UniqueHandle snapshot(CreateSnapshot(&FlakySnapshot::Create, TH32CS_SNAPPROCESS, 0));
+        const DWORD error = GetLastError();
+        EXPECT_EQ(c.calls, FlakySnapshot::calls) << c.failures << " " << c.error;
+        EXPECT_EQ(c.made, static_cast<bool>(snapshot)) << c.failures << " " << c.error;
+        if (!c.made) {
+            EXPECT_EQ(c.error, error);
+        }
+    }
+}
+
+bool RunsUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+// The 64-bit program lists the 32-bit modules of a WOW64 process (the i686
+// test child, named by TESMORA_TEST_CHILD32_EXE, a path of the build
+// machine): its executable and its 32-bit kernel32.dll.
+TEST(ProcessApiTest, SixtyFourBitProgramListsTheModulesOfA32BitProcess) {
+    if (sizeof(void*) != 8) GTEST_SKIP() << "the 64-bit program's walk";
+    const char* exe = std::getenv("TESMORA_TEST_CHILD32_EXE");
+    if (exe == nullptr || *exe == 0) GTEST_SKIP() << "TESMORA_TEST_CHILD32_EXE names no i686 test child";
+    const std::wstring path = HostPath(exe);
+    ChildProcess child(path, 30000);
+    ASSERT_TRUE(child.started()) << exe;
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(child.handle(), &wow64));
+    ASSERT_TRUE(wow64) << "the child is no 32-bit program";
+
+    CProcessApi* api = CProcessApi::GetInstance();
+    uint32_t error = 0;
+    ModuleListPtr modules = api->OpenModuleList(child.id(), &error);
+    if (!modules && RunsUnderWine() && error == ERROR_NOACCESS) {
+        GTEST_SKIP() << "Wine's toolhelp cannot read the module list of a WOW64 process from a 64-bit one";
+    }
+    ASSERT_NE(nullptr, modules) << "error " << error;
+    bool sawExe = false, saw32BitKernel = false;
+    ModuleRecord r;
+    for (bool more = api->FirstModule(*modules, r); more; more = api->NextModule(*modules, r)) {
+        sawExe |= EqualsIgnoreCase(U(path), r.path);
+        const uint64_t base = r.base;
+        saw32BitKernel |= FindIgnoreCase(r.path, u"\\kernel32.dll") != std::u16string_view::npos && base >> 32 == 0;
+    }
+    EXPECT_TRUE(sawExe);
+    EXPECT_TRUE(saw32BitKernel);
+}
+
+// The 32-bit program cannot walk a 64-bit process: the walk fails with the
+// error the memory scan passes such a process over by.
+TEST(ProcessApiTest, ModuleWalkOfA64BitProcessFailsOutOfReachUnderWow64) {
+    if (!IsWow64()) GTEST_SKIP() << "only the 32-bit program under WOW64 meets 64-bit processes";
+    CProcessApi* api = CProcessApi::GetInstance();
+    int wide = 0;
+    for (const ProcessRecord& p : WalkProcesses(*api, api->OpenProcessList())) {
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, p.processId));
+        BOOL wow64 = TRUE;
+        if (!process || !IsWow64Process(process.get(), &wow64) || wow64) continue;
+        ++wide;
+        uint32_t error = 0;
+        EXPECT_EQ(nullptr, api->OpenModuleList(p.processId, &error)) << Utf16ToUtf8(p.imageName);
+        // ERROR_PARTIAL_COPY on Windows; Wine says ERROR_NOACCESS.
+        EXPECT_TRUE(error == ERROR_PARTIAL_COPY || error == ERROR_NOACCESS) << error;
+    }
+    EXPECT_GT(wide, 0) << "a 64-bit prefix runs 64-bit services";
 }
 
 }  // namespace

@@ -53,6 +53,9 @@ public:
                           const char16_t* typeName, const char16_t* data) override;
     const char16_t* GetWindowsDir() override { return windowsDir.empty() ? nullptr : windowsDir.c_str(); }
     const char16_t* GetSystemDir() override { return systemDir.empty() ? nullptr : systemDir.c_str(); }
+    const char16_t* GetSystemWow64Dir() override {
+        return systemWow64Dir.empty() ? nullptr : systemWow64Dir.c_str();
+    }
     const ExecutableHeaders& Headers() override { return headers; }
     std::unique_ptr<CRepairFile> OpenForRepair(const char16_t* path) override;
 
@@ -69,6 +72,7 @@ public:
 
     std::u16string windowsDir = u"C:\\WINDOWS";
     std::u16string systemDir = u"C:\\WINDOWS\\system32";
+    std::u16string systemWow64Dir;  // none, as on 32-bit Windows
     ExecutableHeaders headers;
     std::vector<uint8_t>* file = nullptr;  // null: cannot be opened for writing
 

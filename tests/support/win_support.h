@@ -13,11 +13,16 @@ std::string RequestedVersion();
 // The Windows form (Z:\...) of a path of the build machine.
 std::wstring HostPath(const char* unixPath);
 
+// The prefix's kind as the harness made it: "win32" or "win64".
+std::string PrefixArch();
+
 // A started child process, terminated and closed when its owner goes away.
 class ChildProcess {
 public:
     // Starts the test child program sleeping for `ms` milliseconds.
     explicit ChildProcess(DWORD ms = 30000);
+    // The same with the child program at `exe` (e.g. the other build's).
+    ChildProcess(const std::wstring& exe, DWORD ms);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

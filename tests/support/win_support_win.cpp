@@ -7,6 +7,11 @@ std::string RequestedVersion() {
     return v != nullptr ? v : "default";
 }
 
+std::string PrefixArch() {
+    const char* a = std::getenv("WINE_RUN_ARCH");
+    return a != nullptr ? a : "";
+}
+
 std::wstring HostPath(const char* unixPath) {
     std::wstring path = L"Z:";
     for (const char* p = unixPath; *p != 0; ++p) path.push_back(*p == '/' ? L'\\' : static_cast<wchar_t>(*p));
@@ -15,8 +20,10 @@ std::wstring HostPath(const char* unixPath) {
 
 std::wstring ChildProcess::ExePath() { return HostPath(TESMORA_TEST_CHILD_EXE); }
 
-ChildProcess::ChildProcess(DWORD ms) {
-    std::wstring command = L"\"" + ExePath() + L"\" " + std::to_wstring(ms);
+ChildProcess::ChildProcess(DWORD ms) : ChildProcess(ExePath(), ms) {}
+
+ChildProcess::ChildProcess(const std::wstring& exe, DWORD ms) {
+    std::wstring command = L"\"" + exe + L"\" " + std::to_wstring(ms);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
