@@ -11,7 +11,7 @@ cd "$root"
 bash scripts/setup.sh
 bash scripts/build.sh release tesmora-sig
 bash scripts/build.sh mingw64 tesmora tesmora_fixture_win >/dev/null
-bash scripts/build.sh mingw32 tesmora >/dev/null
+bash scripts/build.sh mingw32 tesmora tesmora_unicows_test >/dev/null
 echo "Windows program: build/mingw64/src/tesmora.exe (x86_64), build/mingw32/src/tesmora.exe (i686)"
 echo
 echo "== The carried script, as the program parses it:"
@@ -48,6 +48,10 @@ echo "== The same drive, detection only, with the analyst tool:"
 build/release/src/tesmora-sig scan "$demo/drive" || true
 
 cp -a "$demo/drive" "$demo/drive32"
+# On Windows 98 the 32-bit program needs unicows.dll beside it; the demo uses
+# the project's test stand-in (it forwards to Wine's own wide functions).
+mkdir -p "$demo/bin32"
+cp build/mingw32/src/tesmora.exe build/mingw32/tests/unicows.dll "$demo/bin32/"
 
 # demo_scan TITLE VERSION EXE DRIVE LOG
 demo_scan() {
@@ -67,4 +71,4 @@ demo_scan() {
 demo_scan "64-bit tesmora.exe /SILENT /LOG demo.log D: under Wine, shown Windows XP" \
   winxp "$root/build/mingw64/src/tesmora.exe" "$demo/drive" demo.log
 demo_scan "32-bit tesmora.exe /SILENT /LOG demo32.log D: under Wine's 32-bit half, shown Windows 98" \
-  win98 "$root/build/mingw32/src/tesmora.exe" "$demo/drive32" demo32.log
+  win98 "$demo/bin32/tesmora.exe" "$demo/drive32" demo32.log

@@ -7,6 +7,7 @@
 
 #include "app/main_window_win.h"
 #include "common/bind_win.h"
+#include "common/unicode_layer_win.h"
 #include "common/string_table.h"
 #include "removal/reboot_flag.h"
 #include "scan/scan_host_win.h"
@@ -52,7 +53,10 @@ void InitStatusBarClass() {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+// A narrow entry point: the program reads its command line with
+// GetCommandLineW, and the runtime's wide start needs NT.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    BindUnicodeLayer();
     ClearRebootRequired();
     const bool silent = IsSilentCommandLine();
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"KLOTH_REMOVALGUI");

@@ -68,18 +68,24 @@ LocalTime Now() {
     return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
-void RebootSystem(HWND owner) {
+// Windows 9x/ME reboot without privileges (their token functions are only
+// stubs there); the NT family needs SeShutdownPrivilege enabled first.
+bool MayShutDown() {
+    if ((GetVersion() & 0x80000000u) != 0) return true;
     HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-        TOKEN_PRIVILEGES privileges{};
-        privileges.PrivilegeCount = 1;
-        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        const bool enabled = LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid) &&
-                             AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
-                             GetLastError() == ERROR_SUCCESS;
-        CloseHandle(token);
-        if (enabled && ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) return;
-    }
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    const bool enabled = LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid) &&
+                         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+                         GetLastError() == ERROR_SUCCESS;
+    CloseHandle(token);
+    return enabled;
+}
+
+void RebootSystem(HWND owner) {
+    if (MayShutDown() && ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) return;
     MessageBoxW(owner, W(LoadText(IDS_REBOOT_FAILED)), W(LoadText(IDS_WINDOW_TITLE)), MB_OK);
 }
 

@@ -9,13 +9,15 @@
 // system folder; null when it is not there. The caller frees it.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
-// The export `name` of `module` as a function pointer of type Fn; null when
-// the module is null or lacks it.
+// The export `name` of `module`; null when the module is null or lacks it.
+// On 9x/ME a wide function comes from the Unicode layer when it has one.
+FARPROC BoundAddress(HMODULE module, const char* name);
+
+// The export `name` of `module` as a function pointer of type Fn.
 template <typename Fn>
 Fn BindFunction(HMODULE module, const char* name) {
     // Through a plain function pointer type: bound functions have their own signatures.
-    return module == nullptr ? nullptr
-                             : reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(BoundAddress(module, name)));
 }
 
 // The export `name` of the already loaded system module `module` (kernel32,

@@ -4,7 +4,14 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "common/unicode_layer_win.h"
+#endif
+
 #include "common/text16.h"
+#include "tools/arguments.h"
 #include "tools/commands.h"
 #include "tools/tool_io.h"
 
@@ -52,17 +59,18 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 #ifdef _WIN32
-int wmain(int argc, wchar_t** wargv) {
+// A narrow entry point: the wide arguments come from GetCommandLineW, which
+// every Windows has (the runtime's wide start needs NT).
+int main(int, char**) {
+    BindUnicodeLayer();
     std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) {
-        std::u16string wide;
-        for (const wchar_t* p = wargv[i]; *p != 0; ++p) wide.push_back(static_cast<char16_t>(*p));
-        args.push_back(Utf16ToUtf8(wide));
+    for (const std::u16string& word : SplitCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW()))) {
+        args.push_back(Utf16ToUtf8(word));
     }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    return Run(argc, argv.data());
+    return Run(static_cast<int>(args.size()), argv.data());
 }
 #else
 int main(int argc, char** argv) { return Run(argc, argv); }

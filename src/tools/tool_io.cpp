@@ -6,15 +6,16 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "common/file_io_win.h"
 #endif
 
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& utf8Path) {
 #ifdef _WIN32
     const std::u16string wide = Utf8ToUtf16(utf8Path);
-    FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb");
+    return ReadFileBytes(reinterpret_cast<const wchar_t*>(wide.c_str()));
 #else
     FILE* f = std::fopen(utf8Path.c_str(), "rb");
-#endif
     if (f == nullptr) return std::nullopt;
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
@@ -24,6 +25,7 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& utf8Path) {
     std::fclose(f);
     if (failed) return std::nullopt;
     return bytes;
+#endif
 }
 
 std::u16string DecodeScriptFile(const std::vector<uint8_t>& bytes) {

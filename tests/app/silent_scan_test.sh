@@ -43,6 +43,9 @@ work="$top/$version"
 mkdir "$work" && cd "$work" || { fail "no work folder"; return; }
 mkdir empty
 export TESMORA_TEST_ADMINISTRATOR=1
+# The test stand-in for unicows.dll beside a 32-bit program counts the calls
+# that reach it.
+export TESMORA_UNICOWS_COUNTS="Z:$(printf '%s' "$work/unicows-counts.txt" | tr / '\\')"
 
 # A clean scan: exit code 0 and the log's layout.
 run 0 empty /SILENT /LOG out.log D:
@@ -109,6 +112,26 @@ if [ -f found.log ]; then
   [ "$(text found.log | grep -c $'^scanned modules:\t\t\t[1-9]')" -eq 1 ] || fail "the memory scan listed no modules"
 fi
 [ ! -e infected/sample.exe ] || fail "the sample is still on the drive"
+
+# The 32-bit program reaches its wide functions through the Unicode layer:
+# from unicows.dll on 9x/ME (never loaded elsewhere). Without it on 9x/ME the
+# program says so in its log and ends with -12, before any scan.
+if [ -f "$(dirname "$exe")/unicows.dll" ]; then
+  if [ "$version" = win98 ]; then
+    for f in CreateFileW FindFirstFileW GetVersionExW RegOpenKeyExW CreateDialogParamW SendMessageW; do
+      grep -q "^$f"$'\t' unicows-counts.txt 2>/dev/null || fail "$f did not reach unicows.dll"
+    done
+    mkdir nolayer && cp "$exe" nolayer/ && cp -r "$work/empty" nolayer-drive
+    (cd nolayer && timeout 300 bash "$wine_run" --display --version win98 --drive "D=$work/nolayer-drive" -- \
+      "$work/nolayer/$(basename "$exe")" /SILENT /LOG missing.log D: >/dev/null 2>&1)
+    rc=$?
+    [ "$rc" -eq 244 ] || fail "without unicows.dll the program ended with $rc, expected 244 (-12)"
+    [ "$(text nolayer/missing.log 2>/dev/null)" = "$(printf '%s\r\n' "This program needs the Microsoft Layer for Unicode on Windows 95, 98 and ME. Place unicows.dll in the program's folder and start it again.")" ] ||
+      fail "missing.log: $(text nolayer/missing.log 2>&1)"
+  else
+    [ ! -e unicows-counts.txt ] || fail "unicows.dll was loaded as $version"
+  fi
+fi
 cd "$top" || exit 1
 }
 

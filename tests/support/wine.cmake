@@ -14,6 +14,30 @@ add_dependencies(tesmora_win_tests tesmora tesmora_test_child)
 target_compile_definitions(tesmora_test_support PUBLIC
   TESMORA_TEST_CHILD_EXE="$<TARGET_FILE:tesmora_test_child>")
 
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The test stand-in for unicows.dll, beside every 32-bit program that tests
+  # run as Windows 98 (each reaches its wide functions through the layer).
+  file(READ ${TESMORA_ROOT}/src/common/unicode_layer_functions.h layer_text)
+  string(REGEX MATCHALL "X\\([A-Z0-9]+, [A-Za-z0-9]+, [0-9]+, Wide\\)" layer_wide "${layer_text}")
+  set(unicows_def "LIBRARY unicows.dll\nEXPORTS\n")
+  foreach(entry IN LISTS layer_wide)
+    string(REGEX REPLACE "X\\([A-Z0-9]+, ([A-Za-z0-9]+), .*" "\\1" name "${entry}")
+    string(APPEND unicows_def "  ${name}=tu_${name}\n")
+  endforeach()
+  foreach(name SHGetSpecialFolderPathW SHFileOperationW GetLongPathNameW)
+    string(APPEND unicows_def "  ${name}=tu_${name}\n")
+  endforeach()
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/unicows_test.def "${unicows_def}")
+  add_library(tesmora_unicows_test SHARED ${CMAKE_CURRENT_SOURCE_DIR}/programs/unicows_test_win.cpp
+    ${CMAKE_CURRENT_BINARY_DIR}/unicows_test.def)
+  target_include_directories(tesmora_unicows_test PRIVATE ${TESMORA_ROOT}/src)
+  set_target_properties(tesmora_unicows_test PROPERTIES OUTPUT_NAME unicows PREFIX "")
+  add_custom_command(TARGET tesmora_unicows_test POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/testhooks
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tesmora_unicows_test> ${CMAKE_BINARY_DIR}/testhooks/unicows.dll)
+  add_dependencies(tesmora_win_tests tesmora_unicows_test)
+endif()
+
 set(wine_run ${CMAKE_CURRENT_SOURCE_DIR}/support/wine_run.sh)
 set(wine_template ${CMAKE_BINARY_DIR}/wine-template)
 
@@ -51,7 +75,6 @@ set_tests_properties(wine.sig_check PROPERTIES
 tesmora_glob(app_test_sources ${TESMORA_ROOT}/src/app)
 add_executable(tesmora_testhooks WIN32 ${app_test_sources} ${TESMORA_ROOT}/resources/app.rc)
 target_link_libraries(tesmora_testhooks PRIVATE tesmora_core)
-target_link_options(tesmora_testhooks PRIVATE -municode)
 target_compile_definitions(tesmora_testhooks PRIVATE TESMORA_TEST_HOOKS)
 set_target_properties(tesmora_testhooks PROPERTIES OUTPUT_NAME tesmora
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testhooks)

@@ -59,8 +59,9 @@ esac
 if [ "$arch" = win64 ]; then export WINELOADER=/usr/lib/wine/wine64; else export WINELOADER=/usr/lib/wine/wine; fi
 export WINEARCH=$arch
 
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=${WINEDEBUG:--all}
+# unicows=n: the project's test stand-in, never Wine's own unicows.dll.
+export WINEDLLOVERRIDES="mscoree,mshtml=;unicows=n"
 export WINEPREFIX
 WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/tesmora-wine.XXXXXX")"
 xvfb_pid=""
