@@ -4,6 +4,7 @@
 
 #include "common/bind_win.h"
 #include "common/text16.h"
+#include "common/windows_version_win.h"
 
 namespace {
 
@@ -20,14 +21,8 @@ bool QueryWow64() {
 }
 
 bool IsNt51OrLater() {
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof version;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    if (!GetVersionExW(&version)) return false;
-#pragma GCC diagnostic pop
-    return version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-           (version.dwMajorVersion > 5 || (version.dwMajorVersion == 5 && version.dwMinorVersion >= 1));
+    const std::optional<WindowsVersion> version = QueryWindowsVersion();
+    return version && version->IsNtAtLeast(5, 1);
 }
 
 std::u16string Folder(UINT (WINAPI* query)(LPWSTR, UINT)) {

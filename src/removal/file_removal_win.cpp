@@ -25,6 +25,7 @@
 #include "common/bind_win.h"
 #include "common/file_io_win.h"
 #include "common/handles_win.h"
+#include "common/windows_version_win.h"
 #include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
 
@@ -33,13 +34,8 @@ namespace {
 const wchar_t* W(const char16_t* p) { return reinterpret_cast<const wchar_t*>(p); }
 
 bool IsWindows9xFamily() {
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof version;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    if (!GetVersionExW(&version)) return false;
-#pragma GCC diagnostic pop
-    return version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+    const std::optional<WindowsVersion> version = QueryWindowsVersion();
+    return version && version->IsWindows9x();
 }
 
 bool Accessible(const char16_t* path) { return PathExists(W(path)); }

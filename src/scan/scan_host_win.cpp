@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/bind_win.h"
+#include "common/windows_version_win.h"
 #include "scanner/process_api_win.h"
 
 bool CWin32ScanHost::IsVersionQueryFailed() { return CProcessApi::IsVersionQueryFailed(); }
@@ -80,17 +81,13 @@ std::optional<bool> TokenIsAdministrator() {
 }
 
 bool QueryAccountIsAdministrator() {
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof version;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    if (!GetVersionExW(&version)) return false;
-#pragma GCC diagnostic pop
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return true;
-    if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return false;
+    const std::optional<WindowsVersion> version = QueryWindowsVersion();
+    if (!version) return false;
+    if (version->IsWindows9x()) return true;
+    if (!version->IsNt()) return false;
     // From Windows 2000 on the token decides, so that SYSTEM and domain
     // administrators count; NT 4.0 has only the account database to ask.
-    if (version.dwMajorVersion >= 5) {
+    if (version->IsNtAtLeast(5, 0)) {
         if (const std::optional<bool> token = TokenIsAdministrator()) return *token;
     }
     return AccountLevelIsAdministrator();

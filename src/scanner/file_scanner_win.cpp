@@ -11,6 +11,7 @@
 #include "common/handles_win.h"
 #include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
+#include "scanner/readable_file_win.h"
 
 namespace {
 
@@ -26,28 +27,15 @@ std::u16string U(const wchar_t* s) { return std::u16string(reinterpret_cast<cons
 // primitives the found paths go to.
 
 // A file or stream opened for reading, as the PE reader reads it.
-class CWin32File : public CReadableFile {
+class CWin32File : public CWin32ReadableFile {
 public:
-    explicit CWin32File(const std::u16string& path) {
-        CFsRedirectionOff redirection;
-        handle_.reset(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
-    bool IsOpen() const { return static_cast<bool>(handle_); }
-    void Close() { handle_.reset(); }
-    uint64_t Size() override {
-        uint64_t size = 0;
-        return GetFileSize64(handle_.get(), size) ? size : 0;
-    }
-    int64_t ReadAt(uint64_t offset, uint8_t* buffer, std::size_t count) override {
-        if (!SeekFile64(handle_.get(), offset)) return -1;
-        DWORD got = 0;
-        if (!ReadFile(handle_.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
-        return got;
-    }
+    explicit CWin32File(const std::u16string& path) : CWin32ReadableFile(OpenUnredirected(path)) {}
 
 private:
-    UniqueHandle handle_;
+    static HANDLE OpenUnredirected(const std::u16string& path) {
+        CFsRedirectionOff redirection;
+        return OpenForReading(W(path));
+    }
 };
 
 // The BackupRead sequence of an open file.

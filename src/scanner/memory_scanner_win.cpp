@@ -5,6 +5,7 @@
 #include "scan/scan_controller.h"
 #include "scanner/file_scanner_win.h"
 #include "common/handles_win.h"
+#include "common/windows_version_win.h"
 #include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
 
@@ -26,13 +27,9 @@ public:
     explicit CSystem(CProcessApi* api) : api_(api) {}
 
     std::optional<uint32_t> PlatformId() override {
-        OSVERSIONINFOW version{};
-        version.dwOSVersionInfoSize = sizeof version;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-        if (!GetVersionExW(&version)) return std::nullopt;
-#pragma GCC diagnostic pop
-        return version.dwPlatformId;
+        const std::optional<WindowsVersion> version = QueryWindowsVersion();
+        if (!version) return std::nullopt;
+        return version->platform;
     }
     bool EnableDebugPrivilege() override { return api_ != nullptr && api_->EnablePrivilege(u"SeDebugPrivilege"); }
     bool ProcessApiReady() override { return api_ != nullptr && api_->processApiReady(); }

@@ -8,6 +8,7 @@
 
 #include "common/bind_win.h"
 #include "common/handles_win.h"
+#include "common/windows_version_win.h"
 
 extern const unsigned char g_psapiImage[];
 extern const std::size_t g_psapiImage_size;
@@ -154,19 +155,14 @@ CProcessApi::CProcessApi() : paths_(std::make_unique<CPathTable>()), fn_(std::ma
     std::memset(cookiesDir_, 0, sizeof cookiesDir_);
     std::memset(internetCacheDir_, 0, sizeof internetCacheDir_);
 
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof version;  // 276
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    if (!GetVersionExW(&version)) {
+    const std::optional<WindowsVersion> version = QueryWindowsVersion();
+    if (!version) {
         versionQueryFailed_ = true;
         return;
     }
-#pragma GCC diagnostic pop
-    isWindows9x_ = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
-    usePsapi_ = version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 4;
-    snapModules32_ = version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-                     (version.dwMajorVersion > 5 || (version.dwMajorVersion == 5 && version.dwMinorVersion >= 1));
+    isWindows9x_ = version->IsWindows9x();
+    usePsapi_ = version->IsNt() && version->major == 4;
+    snapModules32_ = version->IsNtAtLeast(5, 1);
 
     shell32_ = LoadSystemLibrary(L"shell32.dll");
     fn_->shGetSpecialFolderPath = Bind<Bindings::SHGetSpecialFolderPathWFn>(shell32_, "SHGetSpecialFolderPathW");

@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include "common/file_io_win.h"
-#include "common/handles_win.h"
 #include "common/text16.h"
+#include "scanner/readable_file_win.h"
 
 namespace {
 
@@ -16,24 +15,6 @@ std::wstring Wide(const std::string& utf8) {
 std::string Utf8(const std::wstring& wide) {
     return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
-
-class CWin32ToolFile : public CReadableFile {
-public:
-    explicit CWin32ToolFile(HANDLE handle) : handle_(handle) {}
-    uint64_t Size() override {
-        uint64_t size = 0;
-        return GetFileSize64(handle_.get(), size) ? size : 0;
-    }
-    int64_t ReadAt(uint64_t offset, uint8_t* buffer, std::size_t count) override {
-        if (!SeekFile64(handle_.get(), offset)) return -1;
-        DWORD got = 0;
-        if (!ReadFile(handle_.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
-        return got;
-    }
-
-private:
-    UniqueHandle handle_;
-};
 
 class CFindHandle {
 public:
@@ -86,8 +67,7 @@ WalkResult WalkFiles(const std::string& utf8Path, const std::function<void(const
 }
 
 std::unique_ptr<CReadableFile> OpenReadableFile(const std::string& utf8Path) {
-    HANDLE handle = CreateFileW(Wide(utf8Path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<CWin32ToolFile>(handle);
+    auto file = std::make_unique<CWin32ReadableFile>(OpenForReading(Wide(utf8Path).c_str()));
+    if (!file->IsOpen()) return nullptr;
+    return file;
 }
