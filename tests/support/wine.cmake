@@ -69,6 +69,15 @@ add_test(NAME wine.sig_check COMMAND bash -c
 set_tests_properties(wine.sig_check PROPERTIES
   FIXTURES_REQUIRED wine_template TIMEOUT 300 ENVIRONMENT "${wine_env}")
 
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The analyst tool as Windows 98 shows it, without unicows.dll beside it: the
+  # message on standard error and exit code -12 (244), nothing else.
+  add_test(NAME wine.sig_missing_layer COMMAND bash -c
+    "out=$(bash '${wine_run}' --version win98 -- '$<TARGET_FILE:tesmora-sig>' check 2>&1); rc=$?; test $rc -eq 244 && test \"$(printf '%s' \"$out\" | tr -d '\\r')\" = \"This program needs the Microsoft Layer for Unicode on Windows 95, 98 and ME. Place unicows.dll in the program's folder and start it again.\"")
+  set_tests_properties(wine.sig_missing_layer PROPERTIES
+    FIXTURES_REQUIRED wine_template TIMEOUT 300 ENVIRONMENT "${wine_env}")
+endif()
+
 # The program itself, built once more with its test hooks (the administrator
 # answer from TESMORA_TEST_ADMINISTRATOR, as Wine reports its user as a guest),
 # for the end-to-end tests of tests/app.
