@@ -27,7 +27,15 @@ ChildProcess::ChildProcess(const std::wstring& exe, DWORD ms) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    // Wine now and then refuses a start when many processes come at once
+    // (seen with 70 children in one test): a few more tries.
+    bool created = false;
+    for (int attempt = 0; attempt < 4 && !created; ++attempt) {
+        if (attempt != 0) Sleep(250);
+        created = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &info) != FALSE;
+    }
+    if (created) {
         CloseHandle(info.hThread);
         process_.reset(info.hProcess);
         id_ = info.dwProcessId;
