@@ -80,12 +80,17 @@ enum class Family { Unknown, Nt, Windows9x };
 Family g_family = Family::Unknown;
 HMODULE g_unicows = nullptr;
 
-// "folder of this program\name"; empty when it does not fit.
-std::string BesideProgram(const char* name) {
+// The full path of this program; empty when it does not fit.
+std::string ProgramPath() {
     char path[MAX_PATH];
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return {};
-    std::string result(path, n);
+    return n == 0 || n >= MAX_PATH ? std::string() : std::string(path, n);
+}
+
+// "folder of this program\name"; empty when it does not fit.
+std::string BesideProgram(const char* name) {
+    std::string result = ProgramPath();
+    if (result.empty()) return result;
     const std::size_t slash = result.find_last_of("\\/");
     result.erase(slash == std::string::npos ? 0 : slash + 1);
     return result + name;
@@ -131,10 +136,8 @@ bool IsConsoleProgram() {
         MultiByteToWideChar(CP_ACP, 0, narrowLine, -1, wide.data(), n);
         line.assign(wide.begin(), wide.end() - 1);
     }
-    char path[MAX_PATH];
-    const DWORD pathLength = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string name(path, pathLength < MAX_PATH ? pathLength : 0);
-    name.erase(0, name.find_last_of("\\/") == std::string::npos ? 0 : name.find_last_of("\\/") + 1);
+    // The program's file name without folder and extension: the default log name.
+    std::string name = ProgramPath().substr(BesideProgram("").size());
     if (const std::size_t dot = name.find_last_of('.'); dot != std::string::npos) name.erase(dot);
     bool helpPrinted = true;
     const CommandLineOptions options = ParseCommandLine(line, std::u16string(name.begin(), name.end()), helpPrinted,

@@ -65,10 +65,32 @@ std::u16string RedirectionFreeName(std::u16string_view path) {
     return alias + std::u16string(path.substr(system.size()));
 }
 
+namespace {
+
+// The redirection switches, bound once (the file scan opens every file
+// through a guard).
+struct RedirectionSwitches {
+    DisableRedirectionFn disable = nullptr;
+    RevertRedirectionFn revert = nullptr;
+};
+const RedirectionSwitches& Switches() {
+    static const RedirectionSwitches switches = [] {
+        RedirectionSwitches s;
+        if (!IsWow64()) return s;
+        s.disable = BindLoaded<DisableRedirectionFn>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
+        s.revert = BindLoaded<RevertRedirectionFn>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
+        // Both came with XP x64: one without the other is not used.
+        if (s.disable == nullptr || s.revert == nullptr) s = RedirectionSwitches{};
+        return s;
+    }();
+    return switches;
+}
+
+}  // namespace
+
 CFsRedirectionOff::CFsRedirectionOff() {
-    if (!IsWow64()) return;
-    const auto disable = BindLoaded<DisableRedirectionFn>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
-    active_ = disable != nullptr && disable(&previous_);
+    const RedirectionSwitches& switches = Switches();
+    active_ = switches.disable != nullptr && switches.disable(&previous_);
 }
 
 void CFsRedirectionOff::Revert() {
@@ -76,9 +98,6 @@ void CFsRedirectionOff::Revert() {
     active_ = false;
     // The error of the guarded operation stays for its caller to read.
     const DWORD error = GetLastError();
-    // Bound whenever the disabling function was: both came with XP x64.
-    if (const auto revert = BindLoaded<RevertRedirectionFn>(L"kernel32.dll", "Wow64RevertWow64FsRedirection")) {
-        revert(previous_);
-    }
+    Switches().revert(previous_);
     SetLastError(error);
 }

@@ -126,11 +126,7 @@ std::u16string LandingSystemDir() {
 std::u16string Expand(std::u16string text, const std::wstring& file) {
     const std::pair<std::u16string, std::u16string> keys[] = {{u"{W}", U16(WinDir())}, {u"{S}", LandingSystemDir()},
                                                               {u"{F}", U16(file)}};
-    for (const auto& [key, value] : keys) {
-        for (std::size_t at = text.find(key); at != std::u16string::npos; at = text.find(key, at + value.size())) {
-            text.replace(at, key.size(), value);
-        }
-    }
+    for (const auto& [key, value] : keys) text = ReplaceAll(std::move(text), key, value);
     return text;
 }
 

@@ -110,13 +110,7 @@ std::vector<uint8_t> CarrierImage(const std::vector<uint8_t>& signature, bool ru
 }
 
 // {W} in a golden transcript: the Windows folder.
-std::u16string Expand(std::u16string text) {
-    const std::u16string key = u"{W}", value = U16(WinDir());
-    for (std::size_t at = text.find(key); at != std::u16string::npos; at = text.find(key, at + value.size())) {
-        text.replace(at, key.size(), value);
-    }
-    return text;
-}
+std::u16string Expand(std::u16string text) { return ReplaceAll(std::move(text), u"{W}", U16(WinDir())); }
 
 const char16_t kMemoryClean[] = u"Scanning memory... done\r\n\r\nNo malware found in memory\r\n\r\n";
 const char16_t kMemoryDone[] = u"Scanning memory... done\r\n";

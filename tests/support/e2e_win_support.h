@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scan/scan_controller.h"
@@ -15,6 +16,8 @@ constexpr wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion
 
 std::u16string U16(const std::wstring& w);
 std::wstring WinDir();
+// `text` with every `key` replaced by `value` (a golden transcript's placeholders).
+std::u16string ReplaceAll(std::u16string text, std::u16string_view key, std::u16string_view value);
 std::wstring SysDir();
 
 bool Exists(const std::wstring& path);

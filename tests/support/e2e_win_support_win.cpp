@@ -109,3 +109,10 @@ int32_t ScanRun::Run() {
     SetCurrentDirectoryW(previous);
     return result;
 }
+
+std::u16string ReplaceAll(std::u16string text, std::u16string_view key, std::u16string_view value) {
+    for (std::size_t at = text.find(key); at != std::u16string::npos; at = text.find(key, at + value.size())) {
+        text.replace(at, key.size(), value);
+    }
+    return text;
+}
