@@ -4,9 +4,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/main_window_win.h"
 #include "common/bind_win.h"
+#include "common/handles_win.h"
+#include "common/text16.h"
+#include "removal/file_guard_win.h"
 #include "common/unicode_layer_win.h"
 #include "common/string_table.h"
 #include "removal/reboot_flag.h"
@@ -26,6 +30,7 @@ public:
     void ShowError(std::u16string_view text, std::u16string_view caption) override {
         if (!silent_) CWin32ScanHost::ShowError(text, caption);
     }
+    bool Unattended() override { return silent_; }
     CDiagnosticSink& Diagnostics() override {
         return silent_ ? static_cast<CDiagnosticSink&>(silentSink_) : CWin32ScanHost::Diagnostics();
     }
@@ -41,6 +46,24 @@ private:
     bool silent_;
     CSilentSink silentSink_;
 };
+
+#ifdef TESMORA_TEST_HOOKS
+// Test build only: with TESMORA_TEST_HANDSHAKE set to a file name B, a
+// detected file is handed to removal only after the test has had its turn:
+// its path goes into B.ready, and the scan waits (up to a minute) for B.go.
+void WaitForTheTest(const char16_t* path) {
+    const char* base = std::getenv("TESMORA_TEST_HANDSHAKE");
+    if (base == nullptr) return;
+    const std::string ready = std::string(base) + ".ready", go = std::string(base) + ".go";
+    UniqueHandle file(CreateFileA(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const std::string text = Utf16ToUtf8(path);
+    DWORD written = 0;
+    if (file) WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    file.reset();
+    for (int i = 0; i < 600 && GetFileAttributesA(go.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
+    DeleteFileA(go.c_str());
+}
+#endif
 
 // Registers the status bar's class: InitCommonControlsEx where the common
 // controls have it (not on a plain Windows 95), else InitCommonControls.
@@ -58,6 +81,9 @@ void InitStatusBarClass() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     BindUnicodeLayer();
     ClearRebootRequired();
+#ifdef TESMORA_TEST_HOOKS
+    SetDetectionHook(WaitForTheTest);
+#endif
     const bool silent = IsSilentCommandLine();
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"KLOTH_REMOVALGUI");
     if (mutex == nullptr) return -1;

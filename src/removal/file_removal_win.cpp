@@ -27,6 +27,8 @@
 #include "common/handles_win.h"
 #include "common/windows_version_win.h"
 #include "common/wow64_win.h"
+#include "removal/file_guard_win.h"
+#include "removal/file_replace_win.h"
 #include "scanner/process_api_win.h"
 
 namespace {
@@ -39,6 +41,10 @@ bool IsWindows9xFamily() {
 }
 
 bool Accessible(const char16_t* path) { return PathExists(W(path)); }
+
+// The shell's file operations never ask or show anything: the scan may run
+// where no one watches (a service account's session).
+constexpr FILEOP_FLAGS kShellFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
 
 // "\\?\" + path in a zero-filled buffer of 260 units, so that the path list
 // handed to the shell ends in two zero units; false when it does not fit.
@@ -85,17 +91,10 @@ void ShellOperation(CFsRedirectionOff& redirection, UINT function, FILEOP_FLAGS 
 
 enum class WininitResult { Written, ReadFailed, ConversionFailed, WriteFailed };
 
-bool WriteAll(HANDLE file, const std::string& bytes) {
-    DWORD written = 0;
-    if (bytes.size() > MAXDWORD) return false;
-    const DWORD size = static_cast<DWORD>(bytes.size());
-    return WriteFile(file, bytes.data(), size, &written, nullptr) && written == size;
-}
-
 // Adds destination=source (both already known to have ANSI forms) to the
-// "[rename]" section of WININIT.INI. The existing file is read whole, the new
-// text built and converted, and only then opened for writing without
-// truncation, so any failure before the write leaves it as it was.
+// "[rename]" section of WININIT.INI. The existing file is read whole and the
+// new text built and converted before anything is written; the new text then
+// replaces the file in one step, so a failure leaves it as it was.
 WininitResult AddToWininit(std::u16string_view destination, std::u16string_view source) {
     CProcessApi* api = CProcessApi::GetInstance();
     const char16_t* windowsDir = api != nullptr ? api->GetWindowsDir() : nullptr;
@@ -103,29 +102,18 @@ WininitResult AddToWininit(std::u16string_view destination, std::u16string_view 
     std::u16string path(windowsDir);
     path += u"\\WININIT.INI";
     const uint32_t size = Accessible(path.c_str()) ? GetFileSize32(path.c_str()) : 0;
-    if (size == 0) {
-        const auto bytes = WideToAnsi(AddWininitRename(u"", destination, source));
-        if (!bytes) return WininitResult::ConversionFailed;
-        UniqueHandle file(CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file || !WriteAll(file.get(), *bytes)) return WininitResult::WriteFailed;
-        return WininitResult::Written;
-    }
-    std::vector<char> old(size);
-    {
+    std::u16string text;
+    if (size != 0) {
         const auto read = ReadFileBytes(W(path.c_str()));
-        if (!read || read->size() != old.size()) return WininitResult::ReadFailed;
-        std::copy(read->begin(), read->end(), old.begin());
+        if (!read || read->size() != size) return WininitResult::ReadFailed;
+        const char* bytes = reinterpret_cast<const char*>(read->data());
+        const auto old = AnsiBytesToWide(std::string_view(bytes, strnlen(bytes, read->size())));
+        if (!old) return WininitResult::ReadFailed;
+        text = *old;
     }
-    const auto text = AnsiBytesToWide(std::string_view(old.data(), strnlen(old.data(), old.size())));
-    if (!text) return WininitResult::ReadFailed;
-    const auto bytes = WideToAnsi(AddWininitRename(*text, destination, source));
+    const auto bytes = WideToAnsi(AddWininitRename(text, destination, source));
     if (!bytes) return WininitResult::ConversionFailed;
-    UniqueHandle file(CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return WininitResult::WriteFailed;
-    if (!WriteAll(file.get(), *bytes) || !SetEndOfFile(file.get())) return WininitResult::WriteFailed;
-    return WininitResult::Written;
+    return ReplaceFileContent(path, *bytes) ? WininitResult::Written : WininitResult::WriteFailed;
 }
 
 }  // namespace
@@ -153,21 +141,34 @@ RemoveFileResult RemoveFile(CScanController& controller, const char16_t* path) {
     CFsRedirectionOff redirection;
     if (IsMissingOrDirectory(path)) return RemoveFileResult::NothingDone;
     if (!Accessible(path)) {
-        ShellOperation(redirection, FO_DELETE, FOF_NOCONFIRMATION | FOF_NOERRORUI, path, nullptr);
+        ShellOperation(redirection, FO_DELETE, kShellFlags, path, nullptr);
         return RemoveFileResult::NothingDone;
     }
     if (api == nullptr || api->Paths().CheckAndRecord(path)) return RemoveFileResult::NothingDone;
-    SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL);
     ScanStatistics& statistics = controller.GetStatistics();
-    if (DeleteFileW(W(path))) {
-        ++statistics.removedFiles;
-        return RemoveFileResult::Done;
-    }
     if (!IsWindows9xFamily()) {
-        // A refused delayed move (no right to the pending-operations list)
-        // schedules nothing, so it is not reported as scheduled.
-        if (!MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return RemoveFileResult::Failed;
+        // The file itself, not what a link in its place leads to, and only
+        // while the path still reaches the file the scan found.
+        UniqueHandle file = OpenUnfollowed(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        if (!IsDetectedFile(path, file.get()) || !UserFoldersUnlinked(path)) return RemoveFileResult::Failed;
+        if (file && DeleteByHandle(file.get())) {
+            file.reset();
+            ++statistics.removedFiles;
+            return RemoveFileResult::Done;
+        }
+        file.reset();
+        // A deferred deletion is resolved again at the next start: only for
+        // paths without links. A refused delayed move schedules nothing.
+        if (!PathUnlinked(path) || !MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            return RemoveFileResult::Failed;
+        }
     } else {
+        SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileW(W(path))) {
+            ++statistics.removedFiles;
+            return RemoveFileResult::Done;
+        }
         if (!WideToAnsi(path)) return RemoveFileResult::NothingDone;
         switch (AddToWininit(u"NUL", path)) {
             case WininitResult::Written: break;
@@ -188,8 +189,12 @@ RenameFileResult RenameFile(CScanController& controller, const char16_t* from, c
     CFsRedirectionOff redirection;
     if (IsMissingOrDirectory(from)) return RenameFileResult::NothingDone;
     if (!Accessible(from)) {
-        ShellOperation(redirection, FO_RENAME, FOF_NOERRORUI, from, to);
+        // Without asking, the shell would replace an existing destination.
+        if (IsMissingOrDirectory(to)) ShellOperation(redirection, FO_RENAME, kShellFlags, from, to);
         return RenameFileResult::HandedToShell;
+    }
+    if (!IsDetectedFile(from) || !UserFoldersUnlinked(from) || !UserFoldersUnlinked(to)) {
+        return RenameFileResult::NothingDone;
     }
     SetFileAttributesW(W(from), FILE_ATTRIBUTE_NORMAL);
     ScanStatistics& statistics = controller.GetStatistics();
@@ -198,7 +203,9 @@ RenameFileResult RenameFile(CScanController& controller, const char16_t* from, c
         return RenameFileResult::Done;
     }
     if (!IsWindows9xFamily()) {
-        if (!MoveFileExW(W(from), W(to), MOVEFILE_DELAY_UNTIL_REBOOT)) return RenameFileResult::NothingDone;
+        if (!PathUnlinked(from) || !PathUnlinked(to) || !MoveFileExW(W(from), W(to), MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            return RenameFileResult::NothingDone;
+        }
     } else {
         if (!WideToAnsi(from) || !WideToAnsi(to)) return RenameFileResult::NothingDone;
         if (AddToWininit(to, from) != WininitResult::Written) return RenameFileResult::NothingDone;

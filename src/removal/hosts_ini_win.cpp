@@ -25,6 +25,7 @@
 #include "removal/ini_text.h"
 #include "common/ansi_win.h"
 #include "removal/file_removal_win.h"
+#include "removal/file_replace_win.h"
 #include "common/handles_win.h"
 #include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
@@ -59,14 +60,10 @@ std::optional<std::u16string> ReadHosts(const std::u16string& path, std::string&
     return AnsiBytesToWide(bytes);
 }
 
+// The whole file replaced in one step (see ReplaceFileContent).
 bool WriteWhole(const std::u16string& path, const std::string& bytes) {
     CFsRedirectionOff redirection;
-    UniqueHandle file(CreateFileW(W(path.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    if (!file || bytes.size() > MAXDWORD) return false;
-    DWORD written = 0;
-    const DWORD size = static_cast<DWORD>(bytes.size());
-    return size == 0 || (WriteFile(file.get(), bytes.data(), size, &written, nullptr) && written == size);
+    return ReplaceFileContent(path, bytes);
 }
 
 }  // namespace
@@ -80,7 +77,17 @@ HostsResult RestoreHostsFile(CScanController& controller) {
     if (!text) return HostsResult::Failed;
     const auto bytes = WideToAnsi(DisableAllHostEntries(*text));
     if (!bytes) return HostsResult::Failed;
-    if (!WriteWhole(*backup, old)) return HostsResult::Failed;
+    // The first backup is the user's own file: a later run, after it was
+    // cleaned once, keeps it.
+    DWORD backupAttributes = INVALID_FILE_ATTRIBUTES;
+    {
+        CFsRedirectionOff redirection;
+        backupAttributes = GetFileAttributesW(W(backup->c_str()));
+    }
+    if (backupAttributes != INVALID_FILE_ATTRIBUTES && (backupAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return HostsResult::Failed;
+    }
+    if (backupAttributes == INVALID_FILE_ATTRIBUTES && !WriteWhole(*backup, old)) return HostsResult::Failed;
     if (!WriteWhole(*path, *bytes)) return HostsResult::Failed;
     controller.GetStatistics().hostsChanges = 1;
     return HostsResult::Rewritten;

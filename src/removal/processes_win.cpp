@@ -9,10 +9,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
 #include <cstring>
 #include <string_view>
 
 #include "common/text16.h"
+#include "common/bind_win.h"
 #include "common/handles_win.h"
 #include "scanner/process_api_win.h"
 
@@ -20,6 +24,58 @@ namespace {
 
 constexpr DWORD kTerminationWaitMs = 5000;
 constexpr DWORD kMaxWait = MAXIMUM_WAIT_OBJECTS;  // 64
+
+using GetProcessTimesFn = BOOL(WINAPI*)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*);
+
+// The start time of `process`; 0 where the system tells none.
+uint64_t StartTime(HANDLE process) {
+    // Bound at run time: 9x/ME export only a stub.
+    static const auto times = BindLoaded<GetProcessTimesFn>(L"kernel32.dll", "GetProcessTimes");
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (times == nullptr || process == nullptr || !times(process, &created, &exited, &kernel, &user)) return 0;
+    return static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
+}
+
+// The identities the scan saw, and those terminated, under one lock: the
+// workers of a list terminate in parallel.
+class CProcessIdentities {
+public:
+    CProcessIdentities() { InitializeCriticalSection(&lock_); }
+    ~CProcessIdentities() { DeleteCriticalSection(&lock_); }
+    void Record(uint32_t processId, uint64_t startTime) {
+        CLock held(lock_);
+        seen_[processId] = startTime;
+    }
+    // True when the process of `startTime` is the one seen under the
+    // identifier (or none was recorded) and was not terminated before; it
+    // then counts as terminated from here on.
+    bool Claim(uint32_t processId, uint64_t startTime) {
+        CLock held(lock_);
+        const auto seen = seen_.find(processId);
+        if (seen != seen_.end() && startTime != 0 && seen->second != startTime) return false;
+        return claimed_.insert({processId, startTime}).second;
+    }
+    // A termination that did not happen may be tried again.
+    void Release(uint32_t processId, uint64_t startTime) {
+        CLock held(lock_);
+        claimed_.erase({processId, startTime});
+    }
+
+private:
+    struct CLock {
+        explicit CLock(CRITICAL_SECTION& s) : section(s) { EnterCriticalSection(&section); }
+        ~CLock() { LeaveCriticalSection(&section); }
+        CRITICAL_SECTION& section;
+    };
+    CRITICAL_SECTION lock_;
+    std::map<uint32_t, uint64_t> seen_;
+    std::set<std::pair<uint32_t, uint64_t>> claimed_;
+};
+
+CProcessIdentities& Identities() {
+    static CProcessIdentities identities;
+    return identities;
+}
 
 struct TerminationContext {
     CScanController* controller;
@@ -50,16 +106,28 @@ bool LowerProcessPriority(uint32_t processId) {
 }
 
 TerminateResult TerminateProcessById(CScanController& controller, uint32_t processId) {
-    if (!LowerProcessPriority(processId)) return TerminateResult::NotTerminated;
+    // One handle from here on: it keeps its process, whatever the identifier
+    // comes to name.
     UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId));
-    if (!process) return TerminateResult::NotTerminated;
+    if (!process || !SetPriorityClass(process.get(), IDLE_PRIORITY_CLASS)) return TerminateResult::NotTerminated;
+    const uint64_t started = StartTime(process.get());
+    if (!Identities().Claim(processId, started)) return TerminateResult::NotTerminated;
+    DWORD code = STILL_ACTIVE;
     if (!TerminateProcess(process.get(), 0) ||
-        WaitForSingleObject(process.get(), kTerminationWaitMs) != WAIT_OBJECT_0) {
+        WaitForSingleObject(process.get(), kTerminationWaitMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.get(), &code) || code == STILL_ACTIVE) {
+        Identities().Release(processId, started);
         return TerminateResult::NotTerminated;
     }
     // Workers of one list count in parallel.
     __atomic_fetch_add(&controller.GetStatistics().terminatedProcesses, 1u, __ATOMIC_SEQ_CST);
     return TerminateResult::Terminated;
+}
+
+void RecordSeenProcess(uint32_t processId, void* process) { RecordSeenProcess(processId, StartTime(process)); }
+
+void RecordSeenProcess(uint32_t processId, uint64_t startTime) {
+    if (startTime != 0) Identities().Record(processId, startTime);
 }
 
 TerminateListResult TerminateProcesses(CScanController& controller,
@@ -107,6 +175,8 @@ void FindProcessesByName(const char16_t* name, std::vector<InfectedProcessRecord
             match.path[units] = 0;
             match.processId = record.processId;
             list.push_back(match);
+            UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, record.processId));
+            RecordSeenProcess(record.processId, process.get());
         }
         ok = system->NextProcess(*processes, record);
     }

@@ -13,12 +13,23 @@ class CScanController;
 // Opens the process for PROCESS_SET_INFORMATION and sets IDLE_PRIORITY_CLASS.
 bool LowerProcessPriority(uint32_t processId);
 
+// An identifier names a process only until it ends; the system may give it
+// to the next one. What the scan saw is kept: the start time of the process
+// that had the identifier when it was read (from its open `process` handle),
+// and a later termination acts only on a process with that start time. A
+// start time of 0, or a system that has none (9x/ME), records nothing.
+void RecordSeenProcess(uint32_t processId, void* process);
+void RecordSeenProcess(uint32_t processId, uint64_t startTime);
+
 enum class TerminateResult : int {
-    NotTerminated = 0,  // not lowered, not opened, not terminated, or alive after 5 s
+    NotTerminated = 0,  // not lowered, not opened, not the process the scan saw,
+                        // terminated before, not terminated, or alive after 5 s
     Terminated = 1,
 };
 // Lowers the priority first; a process whose priority cannot be changed is
-// left running. Safe to call from several threads at once.
+// left running, and so is one that started after the scan saw the identifier.
+// A process is terminated once at most, and counted only when it has ended.
+// Safe to call from several threads at once.
 [[nodiscard]] TerminateResult TerminateProcessById(CScanController& controller, uint32_t processId);
 
 enum class TerminateListResult : int {

@@ -155,7 +155,14 @@ void CScriptedMalware::Remove(CScanController& controller, const char16_t* path,
             break;
         }
         case MalwareActionKind::ShowPopupInfo:
-            if (!words.empty()) system.ShowPopup(words[0].c_str());
+            if (words.empty()) break;
+            if (controller.Unattended()) {
+                // A box no one closes would hold the scan forever.
+                controller.Print(words[0]);
+                controller.Print(u"\r\n");
+            } else {
+                system.ShowPopup(words[0].c_str());
+            }
             break;
         case MalwareActionKind::RemoveRunReg:
             registryTouched = true;

@@ -23,6 +23,10 @@ public:
     virtual int64_t ReadAt(uint64_t offset, uint8_t* buffer, std::size_t count) = 0;
     // Bytes written at `offset`, or -1.
     virtual int64_t WriteAt(uint64_t offset, const uint8_t* buffer, std::size_t count) = 0;
+    // Makes the writes so far the file's content: false when they could not
+    // be. A file that stages its writes leaves the file on disk unchanged
+    // until then, and entirely so when this is never called.
+    virtual bool Commit() { return true; }
 };
 
 // Results are those of the primitives: 1 done or scheduled, 2 nothing done,

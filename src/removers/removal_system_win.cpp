@@ -1,9 +1,16 @@
 // The running system's removal primitives, for the Windows build.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+
 #include "common/string_table.h"
 #include "removers/removal_system.h"
+#include "removal/file_guard_win.h"
 #include "removal/file_removal_win.h"
+#include "removal/file_replace_win.h"
 #include "common/file_io_win.h"
 #include "common/handles_win.h"
 #include "common/wow64_win.h"
@@ -14,31 +21,47 @@
 
 namespace {
 
+// A repaired program is rewritten whole; larger files are refused.
+constexpr uint64_t kMaxRepairSize = 512ull << 20;
+
 const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
-class CWin32RepairFile : public CRepairFile {
+// The file to repair, held open against other writers while its content is
+// read; the writes go to that copy, and Commit puts the whole repaired copy in
+// the file's place in one step, while the path still names the same file.
+class CStagedRepairFile : public CRepairFile {
 public:
-    explicit CWin32RepairFile(HANDLE handle) : handle_(handle) {}
-    uint64_t Size() override {
-        uint64_t size = 0;
-        return GetFileSize64(handle_.get(), size) ? size : 0;
-    }
+    CStagedRepairFile(std::u16string path, UniqueHandle file, std::vector<uint8_t> content,
+                      std::optional<FileIdentity> identity)
+        : path_(std::move(path)), file_(std::move(file)), content_(std::move(content)), identity_(identity) {}
+    uint64_t Size() override { return content_.size(); }
     int64_t ReadAt(uint64_t offset, uint8_t* buffer, std::size_t count) override {
-        if (!Seek(offset)) return -1;
-        DWORD got = 0;
-        if (!ReadFile(handle_.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
-        return got;
+        if (offset >= content_.size()) return 0;
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, content_.size() - offset));
+        std::memcpy(buffer, content_.data() + offset, n);
+        return static_cast<int64_t>(n);
     }
     int64_t WriteAt(uint64_t offset, const uint8_t* buffer, std::size_t count) override {
-        if (!Seek(offset)) return -1;
-        DWORD put = 0;
-        if (!WriteFile(handle_.get(), buffer, static_cast<DWORD>(count), &put, nullptr)) return -1;
-        return put;
+        // Inside the file only: its length never changes.
+        if (offset > content_.size() || count > content_.size() - offset) return -1;
+        std::memcpy(content_.data() + offset, buffer, count);
+        written_ = true;
+        return static_cast<int64_t>(count);
+    }
+    bool Commit() override {
+        if (!written_) return true;
+        file_.reset();  // the replacement needs the file unshared
+        CFsRedirectionOff redirection;
+        const std::string_view bytes(reinterpret_cast<const char*>(content_.data()), content_.size());
+        return ReplaceFileContent(path_, bytes, identity_);
     }
 
 private:
-    bool Seek(uint64_t offset) { return SeekFile64(handle_.get(), offset); }
-    UniqueHandle handle_;
+    std::u16string path_;
+    UniqueHandle file_;
+    std::vector<uint8_t> content_;
+    std::optional<FileIdentity> identity_;
+    bool written_ = false;
 };
 
 class CWin32RemovalSystem : public CRemovalSystem {
@@ -103,11 +126,23 @@ public:
         return api != nullptr ? api->Headers() : none_;
     }
     std::unique_ptr<CRepairFile> OpenForRepair(const char16_t* path) override {
+        // Opened for writing, as the repair needs, so that a read-only or
+        // locked file is refused as before; never through a final link, and
+        // only while the path names the file the scan found.
         CFsRedirectionOff redirection;
-        HANDLE h = CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
-        return std::make_unique<CWin32RepairFile>(h);
+        UniqueHandle file = OpenUnfollowed(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+        if (!file || !IsDetectedFile(path, file.get())) return nullptr;
+        uint64_t size = 0;
+        if (!GetFileSize64(file.get(), size) || size > kMaxRepairSize) return nullptr;
+        std::vector<uint8_t> content(static_cast<std::size_t>(size));
+        for (std::size_t at = 0; at < content.size();) {
+            DWORD got = 0;
+            const DWORD want = static_cast<DWORD>(std::min<std::size_t>(content.size() - at, 1 << 20));
+            if (!ReadFile(file.get(), content.data() + at, want, &got, nullptr) || got == 0) return nullptr;
+            at += got;
+        }
+        const std::optional<FileIdentity> identity = IdentityOf(file.get());
+        return std::make_unique<CStagedRepairFile>(path, std::move(file), std::move(content), identity);
     }
 
 private:

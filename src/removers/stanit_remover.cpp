@@ -12,7 +12,12 @@ int32_t CStanitRemover::Repair(const char16_t* path) {
     const ExecutableHeaders& headers = system_->Headers();
     if (StanitEntryOffset(headers) == stanit::kDropperEntryOffset) return kStanitDropper;
     std::unique_ptr<CRepairFile> file = system_->OpenForRepair(path);
-    return RepairStanitFile(file.get(), headers);
+    const int32_t result = RepairStanitFile(file.get(), headers);
+    // Only a whole repair reaches the file: a failed step leaves it as it was.
+    if (file && (result == kStanitRepaired || result == kStanitHostOverwritten) && !file->Commit()) {
+        return kStanitIoFailed;
+    }
+    return result;
 }
 
 void CStanitRemover::Remove(CScanController& controller, const char16_t* path, const void* detail,

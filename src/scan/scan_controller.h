@@ -32,6 +32,9 @@ public:
     // A modal message box without owner.
     virtual void ShowError(std::u16string_view text, std::u16string_view caption) = 0;
     virtual bool QueryAdministrator() = 0;
+    // True when no one watches the run (silent mode): nothing may wait for a
+    // person, and what would be shown goes to the log.
+    virtual bool Unattended() { return false; }
     // Posts WM_SCAN_RESULT with `code` to the window.
     virtual void PostScanResult(void* window, ScanResultCode code) = 0;
     // Called last when the controller goes away (releases the system object).
@@ -66,6 +69,7 @@ public:
     bool IsRunning() const { return running_.load() != 0; }
 
     ScanStatistics& GetStatistics() { return statistics_; }
+    bool Unattended() { return host_.Unattended(); }
 
     void Print(std::u16string_view text) { output_.Print(text, 0); }
     void PrintHighlighted(std::u16string_view first, const char16_t* second) {

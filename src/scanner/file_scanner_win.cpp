@@ -10,6 +10,7 @@
 #include "common/file_io_win.h"
 #include "common/handles_win.h"
 #include "common/wow64_win.h"
+#include "removal/file_guard_win.h"
 #include "scanner/process_api_win.h"
 #include "scanner/readable_file_win.h"
 
@@ -226,12 +227,17 @@ void CFileScanner::ScanFile(const std::u16string& path) {
                                          [&c] { return c.IsStopRequested(); });
     c.GetStatistics().fileKB += out.kilobytes;
     if (out.result != PeScanResult::Matched) return;
+    // Removal acts on this file only: the path may lead elsewhere by then.
+    const std::optional<FileIdentity> identity = IdentityOf(file.Handle());
     file.Close();
     found_ = true;
     ++c.GetStatistics().infectedFiles;
     api.Headers().matchOffset = static_cast<uint32_t>(out.matchOffset);
     const uint32_t noProcess = 0;
-    out.match->remover->Remove(c, path.c_str(), &noProcess, DetectionSource::File, false);
+    {
+        CDetectedFileScope detected(path, identity);
+        out.match->remover->Remove(c, path.c_str(), &noProcess, DetectionSource::File, false);
+    }
     api.Headers().matchOffset = 0;
     api.Headers().sectionTable = nullptr;
     api.Headers().sectionCount = 0;

@@ -8,6 +8,7 @@
 #include "common/windows_version_win.h"
 #include "common/wow64_win.h"
 #include "scanner/process_api_win.h"
+#include "removal/processes_win.h"
 
 namespace {
 
@@ -75,6 +76,9 @@ public:
 
     bool OpenProcess(uint32_t processId) override {
         process_.reset(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+        // What is found in this memory belongs to this process, not to
+        // whichever gets the identifier after it.
+        if (process_) RecordSeenProcess(processId, process_.get());
         return static_cast<bool>(process_);
     }
     std::optional<std::size_t> ReadMemory(uint64_t address, uint8_t* buffer, std::size_t count) override {

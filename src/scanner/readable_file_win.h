@@ -12,6 +12,7 @@ public:
     // Owns `handle` (null or INVALID_HANDLE_VALUE: not open).
     explicit CWin32ReadableFile(HANDLE handle) : handle_(handle) {}
     bool IsOpen() const { return static_cast<bool>(handle_); }
+    HANDLE Handle() const { return handle_.get(); }
     void Close() { handle_.reset(); }
     uint64_t Size() override {
         uint64_t size = 0;

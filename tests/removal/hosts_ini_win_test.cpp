@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "support/win_support.h"
+#include "common/handles_win.h"
 #include "removal/hosts_ini_win.h"
 #include "scanner/process_api_win.h"
 
@@ -69,8 +72,9 @@ TEST_F(HostsTest, RestoreBacksUpAndDisablesEveryEntry) {
     EXPECT_EQ(old, ReadBytes(backup_.path()));
     EXPECT_EQ(1u, changes());
 
+    // The backup stays the user's own file; the second pass works on the first one's result.
     EXPECT_EQ(HostsResult::Rewritten, RestoreHostsFile(session_.controller()));
-    EXPECT_EQ(once, ReadBytes(backup_.path()));
+    EXPECT_EQ(old, ReadBytes(backup_.path()));
     EXPECT_EQ("# 127.0.0.1 localhost\r\n#c\n# 1.2.3.4 name\n\r\n# 127.0.0.1\t\tlocalhost\r\n" + std::string(kLocalhost),
               ReadBytes(hosts_.path()));
 }
@@ -126,8 +130,54 @@ TEST_F(HostsTest, LargeBlockListsAreRewrittenWhole) {
     EXPECT_EQ(big.size() + 2, after.size());
     EXPECT_NE(std::string::npos, after.find("\n# 0.0.0.0 ad59999.example.com\n"));
     EXPECT_EQ(HostsResult::Rewritten, RestoreHostsFile(session_.controller()));
-    EXPECT_EQ(after, ReadBytes(backup_.path()));
+    EXPECT_EQ(after, ReadBytes(backup_.path()));  // no backup before: this run's file is the first
     EXPECT_EQ(after.size() + 2 * 60000 + std::string(kLocalhost).size(), ReadBytes(hosts_.path()).size());
+}
+
+// Malware marks the file hidden, system and read-only to keep it: it is still
+// rewritten, keeps those attributes, and no temporary file stays beside it.
+TEST_F(HostsTest, ProtectedHostsFileIsRewrittenAndKeepsItsAttributes) {
+    ASSERT_TRUE(WriteBytes(hosts_.path(), "1.2.3.4 www.av.com\r\n"));
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+    ASSERT_TRUE(SetFileAttributesW(W(hosts_.path()), kept));
+    EXPECT_EQ(HostsResult::Rewritten, RemoveFromHostsFile(session_.controller(), u"www.av.com"));
+    EXPECT_EQ(kept, GetFileAttributesW(W(hosts_.path())) & kept);
+    SetFileAttributesW(W(hosts_.path()), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ("# 1.2.3.4 www.av.com\r\n", ReadBytes(hosts_.path()));
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(W(dir_ + u"\\~tsm*"), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, find);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
+// With the hosts folder on a nearly full disk (TESMORA_FULL_DISK names the
+// mounted folder that stands in for it), the rewrite fails part way: the old
+// file stays byte for byte and nothing is left beside it.
+TEST_F(HostsTest, RewriteThatRunsOutOfSpaceLeavesTheOldFile) {
+    if (std::getenv("TESMORA_FULL_DISK") == nullptr) GTEST_SKIP() << "run by wine.full_disk on a small tmpfs";
+    std::string old;
+    for (int i = 0; old.size() < 12000; ++i) old += "0.0.0.0 ad" + std::to_string(i) + ".example.com\n";
+    ASSERT_TRUE(WriteBytes(hosts_.path(), old));
+    // Fill what is left of the disk.
+    const std::u16string filler = dir_ + u"\\filler";
+    {
+        UniqueHandle file(CreateFileW(W(filler), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        const std::string block(4096, 'f');
+        DWORD written = 0;
+        while (WriteFile(file.get(), block.data(), 4096, &written, nullptr) && written == 4096) {
+        }
+    }
+    EXPECT_EQ(HostsResult::Failed, RestoreHostsFile(session_.controller()));
+    EXPECT_EQ(HostsResult::Failed, RemoveFromHostsFile(session_.controller(), u"ad7.example.com"));
+    EXPECT_EQ(old, ReadBytes(hosts_.path()));
+    EXPECT_EQ("<missing>", ReadBytes(backup_.path()));
+    EXPECT_EQ(0u, changes());
+    DeleteFileW(W(filler));
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(W(dir_ + u"\\~tsm*"), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, find);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
 }
 
 class IniTest : public ::testing::Test {

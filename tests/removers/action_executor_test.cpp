@@ -220,6 +220,22 @@ TEST(ActionExecutorTest, FileDetectionsFirstAndSecond) {
     EXPECT_EQ(secondCalls, system.calls);
 }
 
+// A silent run has no one to close a box: the text goes to the log instead.
+TEST(ActionExecutorTest, PopupOfAnUnattendedRunGoesToTheLog) {
+    std::unique_ptr<CScriptedMalware> m = Scripted(u"SHOW_POPUP_INFO \"Please restart.\"\r\n", false);
+    ASSERT_TRUE(m);
+    CRecordingSystem system;
+    CTestSession s;
+    s.host.unattended = true;
+    RemoveInFile(*m, s, u"C:\\x.exe");
+    EXPECT_EQ(u"Worm/Test.A was found in file C:\\x.exe !\r\n"
+              u"removing executable ...done\r\n"
+              u"Please restart.\r\n"
+              u"Worm/Test.A was successfully removed.\r\n",
+              s.output.text);
+    EXPECT_EQ(Lines{u"RemoveFile(C:\\x.exe)"}, system.calls);
+}
+
 // A memory detection runs the infected-file parts for every infected process.
 TEST(ActionExecutorTest, MemoryDetectionUsesEveryProcessPath) {
     std::unique_ptr<CScriptedMalware> m = Scripted(

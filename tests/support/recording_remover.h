@@ -64,8 +64,10 @@ public:
     void ShowError(std::u16string_view, std::u16string_view) override {}
     bool QueryAdministrator() override { return true; }
     void PostScanResult(void*, ScanResultCode) override {}
+    bool Unattended() override { return unattended; }
 
     CRecordingSink sink;
+    bool unattended = false;
 
 private:
     std::optional<std::u16string> script_;

@@ -63,6 +63,12 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     FIXTURES_REQUIRED wine_template TIMEOUT 600 ENVIRONMENT "${wine_env}")
 endif()
 
+# The hosts rewrite running out of disk space half-way leaves the old file.
+add_test(NAME wine.full_disk COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/removal/full_disk_test.sh
+  ${wine_run} $<TARGET_FILE:tesmora_win_tests>)
+set_tests_properties(wine.full_disk PROPERTIES
+  FIXTURES_REQUIRED wine_template TIMEOUT 600 SKIP_RETURN_CODE 77 ENVIRONMENT "${wine_env}")
+
 # The analyst tool's Windows build over the same embedded script.
 add_test(NAME wine.sig_check COMMAND bash -c
   "out=$(bash '${wine_run}' -- '$<TARGET_FILE:tesmora-sig>' check) && test $(printf '%s' \"$out\" | grep -c '^Worm/.*mem=0.file=126.actions=') -eq 8")
@@ -98,6 +104,11 @@ foreach(version winxp nt40 win98)
   set_tests_properties(wine.app_silent.${version} PROPERTIES
     FIXTURES_REQUIRED wine_template TIMEOUT 900 ENVIRONMENT "${wine_env}")
 endforeach()
+# A detected file's folder swapped for a link before its removal.
+add_test(NAME wine.app_link_swap COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/link_swap_test.sh
+  ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_fixture_win>)
+set_tests_properties(wine.app_link_swap PROPERTIES
+  FIXTURES_REQUIRED wine_template TIMEOUT 600 ENVIRONMENT "${wine_env}")
 # Windowed run: scan at once, idle buttons, Exit, and the window as artifacts/window.png.
 add_test(NAME wine.app_window COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/screenshot.sh
   ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver> ${CMAKE_BINARY_DIR}/artifacts/window.png)

@@ -3,7 +3,7 @@
 # exit code.
 #
 #   wine_run.sh [--version win98|nt40|winxp] [--drive L=DIR]... [--display]
-#               [--wow64] [--keep] -- PROGRAM.exe [ARGS]...
+#               [--wow64] [--link REL=DIR]... [--keep] -- PROGRAM.exe [ARGS]...
 #
 # A 64-bit PROGRAM runs in a 64-bit prefix through Wine's 64-bit loader; a
 # 32-bit one in a 32-bit prefix (as on Windows 9x/ME, NT 4.0 and 2000/XP)
@@ -13,6 +13,8 @@
 #   --drive    maps drive letter L to the folder DIR (a dosdevices link); DIR
 #              "@empty" is a fresh empty folder, removed with the prefix
 #   --display  runs PROGRAM on a private Xvfb display
+#   --link     REL=DIR: the prefix's folder REL (e.g. drive_c/windows) is
+#              replaced by a link to DIR, which gets its content first
 #   --keep     leaves the prefix in place and prints its path (for debugging)
 #
 # The environment of PROGRAM gets WINE_RUN_VERSION (the version asked for, or
@@ -24,6 +26,7 @@ set -u
 
 version=""
 drives=()
+links=()
 display=0
 keep=0
 wow64=0
@@ -31,6 +34,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --version) version="$2"; shift 2 ;;
     --drive) drives+=("$2"); shift 2 ;;
+    --link) links+=("$2"); shift 2 ;;
     --display) display=1; shift ;;
     --keep) keep=1; shift ;;
     --wow64) wow64=1; shift ;;
@@ -123,6 +127,12 @@ for d in "${drives[@]}"; do
   dir="${d#*=}"
   if [ "$dir" = "@empty" ]; then dir="$WINEPREFIX/drive-$letter"; mkdir -p "$dir"; fi
   ln -sfn "$(cd "$dir" && pwd)" "$WINEPREFIX/dosdevices/$letter:"
+done
+
+for l in "${links[@]}"; do
+  rel="${l%%=*}"; dir="${l#*=}"
+  if [ -d "$WINEPREFIX/$rel" ]; then cp -a "$WINEPREFIX/$rel/." "$dir/" && rm -rf "${WINEPREFIX:?}/$rel"; fi
+  mkdir -p "$(dirname "$WINEPREFIX/$rel")" && ln -sfn "$(cd "$dir" && pwd)" "$WINEPREFIX/$rel"
 done
 
 export WINE_RUN_VERSION="${version:-default}"

@@ -1,0 +1,115 @@
+// ReplaceFileContent(C:\WINDOWS\system32\drivers\etc\hosts, text): the text is
+// written to ~tsm1a2b3c.tmp in drivers\etc, flushed, and put in the place of
+// hosts by ReplaceFileW (which keeps the old file's security and streams);
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH where
+// that is missing, delete and rename on 9x/ME.
+#include "removal/file_replace_win.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "common/bind_win.h"
+#include "common/file_io_win.h"
+#include "common/handles_win.h"
+#include "common/windows_version_win.h"
+#include "removal/path_folders.h"
+
+namespace {
+
+const wchar_t* W(const std::u16string& p) { return reinterpret_cast<const wchar_t*>(p.c_str()); }
+
+constexpr DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+constexpr DWORD kChunk = 1 << 20;
+
+bool IsWindows9x() {
+    const std::optional<WindowsVersion> version = QueryWindowsVersion();
+    return version && version->IsWindows9x();
+}
+
+// A new file beside `path` under a name no one else holds: created with
+// CREATE_NEW, so a file or link planted under the name is never written.
+UniqueHandle CreateSibling(const std::u16string& path, std::u16string& name) {
+    static unsigned counter = 0;
+    const std::u16string folder = ContainingFolder(path);
+    if (folder.empty()) return UniqueHandle();
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        char tag[32];
+        std::snprintf(tag, sizeof tag, "%08lx", static_cast<unsigned long>(GetTickCount() * 2654435761u ^
+                                                                           GetCurrentProcessId() << 16 ^ ++counter));
+        name = folder + u"\\~tsm" + std::u16string(tag, tag + 8) + u".tmp";
+        UniqueHandle file(CreateFileW(W(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return file;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    return UniqueHandle();
+}
+
+bool WriteAllFlushed(HANDLE file, std::string_view bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, bytes.size() - at));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + at, want, &written, nullptr) || written != want) return false;
+        at += written;
+    }
+    return FlushFileBuffers(file) != FALSE;
+}
+
+// Puts `replacement` in the place of the existing `path`.
+bool Swap(const std::u16string& path, const std::u16string& replacement) {
+    if (IsWindows9x()) {
+        // No replacing rename on 9x/ME: the best there is.
+        return DeleteFileW(W(path)) && MoveFileW(W(replacement), W(path));
+    }
+    using ReplaceFileWFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID);
+    static const auto replace = BindLoaded<ReplaceFileWFn>(L"kernel32.dll", "ReplaceFileW");
+    if (replace != nullptr &&
+        replace(W(path), W(replacement), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+        return true;
+    }
+    // Also where ReplaceFileW gave up after moving the old file away.
+    return MoveFileExW(W(replacement), W(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+}  // namespace
+
+bool ReplaceFileContent(const std::u16string& path, std::string_view bytes,
+                        const std::optional<FileIdentity>& expected) {
+    const DWORD attributes = GetFileAttributesW(W(path));
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    std::u16string temporary;
+    {
+        UniqueHandle file = CreateSibling(path, temporary);
+        if (!file) return false;
+        if (!WriteAllFlushed(file.get(), bytes)) {
+            file.reset();
+            DeleteFileW(W(temporary));
+            return false;
+        }
+    }
+    auto abandon = [&] {
+        // Kept only when a failed swap left the new content as the one copy.
+        if (!exists || GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES) DeleteFileW(W(temporary));
+        return false;
+    };
+    if (expected) {
+        UniqueHandle now = OpenUnfollowed(path.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        const std::optional<FileIdentity> identity = IdentityOf(now.get());
+        if (!identity || *identity != *expected) return abandon();
+    }
+    const bool protectedFile = exists && (attributes & kProtecting) != 0;
+    const DWORD unprotected = attributes & ~kProtecting;
+    if (protectedFile) SetFileAttributesW(W(path), unprotected != 0 ? unprotected : FILE_ATTRIBUTE_NORMAL);
+    const bool swapped = exists ? Swap(path, temporary) : MoveFileW(W(temporary), W(path)) != FALSE;
+    if (!swapped) {
+        if (protectedFile) SetFileAttributesW(W(path), attributes);
+        return abandon();
+    }
+    if (protectedFile) SetFileAttributesW(W(path), attributes);
+    const std::optional<std::vector<uint8_t>> back = ReadFileBytes(W(path));
+    return back && back->size() == bytes.size() &&
+           std::equal(back->begin(), back->end(), reinterpret_cast<const uint8_t*>(bytes.data()));
+}
