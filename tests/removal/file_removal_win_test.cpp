@@ -197,6 +197,64 @@ TEST_F(FileRemovalTest, WininitThatCannotBeReadOrRewrittenIsLeftAsItWas) {
     EXPECT_EQ(0u, session_.statistics().renamedFiles);
 }
 
+// A folder that is a link, as wine.cmake plants them (Wine shows a Unix link
+// to a folder as a reparse point); empty when this run has none.
+std::u16string PlantedLink(const std::u16string& path) {
+    const DWORD attributes = GetFileAttributesW(W(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return u"";
+    return path;
+}
+
+std::u16string TempFolder() {
+    wchar_t b[MAX_PATH] = {};
+    const DWORD n = GetTempPathW(MAX_PATH, b);
+    return std::u16string(b, b + n);  // with its final backslash
+}
+
+// A link in a folder users can write to is never followed; a link anywhere on
+// the path of a deferred operation stops it (the next start resolves it anew).
+TEST_F(FileRemovalTest, LinksOnThePathAreNotFollowed) {
+    if (nineX_) GTEST_SKIP() << "9x/ME file systems have no links";
+    const std::u16string inTemp = PlantedLink(TempFolder() + u"tesmora-linked");
+    const std::u16string onDrive = PlantedLink(u"D:\\linked");
+    if (inTemp.empty() || onDrive.empty()) GTEST_SKIP() << "run by wine.* with the links it plants";
+
+    // Under the temporary folder: neither deleted nor renamed, held or not.
+    const std::u16string victim = inTemp + u"\\victim.exe", other = inTemp + u"\\other.exe";
+    ASSERT_TRUE(WriteBytes(victim, "kept"));
+    ASSERT_TRUE(WriteBytes(other, "kept too"));
+    EXPECT_EQ(RemoveFileResult::Failed, RemoveFile(session_.controller(), victim.c_str()));
+    EXPECT_EQ(RenameFileResult::NothingDone,
+              RenameFile(session_.controller(), other.c_str(), (TempFolder() + u"renamed.exe").c_str()));
+    {
+        UniqueHandle hold = HoldOpen(other);
+        ASSERT_TRUE(hold);
+        EXPECT_EQ(RemoveFileResult::Failed, RemoveFile(session_.controller(), other.c_str()));
+    }
+    EXPECT_EQ("kept", ReadBytes(victim));
+    EXPECT_EQ("kept too", ReadBytes(other));
+
+    // Elsewhere a file behind a link is deleted at once, but never deferred.
+    const std::u16string now = onDrive + u"\\now.exe", held = onDrive + u"\\held.exe";
+    ASSERT_TRUE(WriteBytes(now, "MZ"));
+    ASSERT_TRUE(WriteBytes(held, "MZ"));
+    EXPECT_EQ(RemoveFileResult::Done, RemoveFile(session_.controller(), now.c_str()));
+    EXPECT_EQ("<missing>", ReadBytes(now));
+    UniqueHandle hold = HoldOpen(held);
+    ASSERT_TRUE(hold);
+    EXPECT_EQ(RemoveFileResult::Failed, RemoveFile(session_.controller(), held.c_str()));
+    EXPECT_EQ(RenameFileResult::NothingDone,
+              RenameFile(session_.controller(), held.c_str(), (onDrive + u"\\to.exe").c_str()));
+    EXPECT_EQ(std::u16string::npos, FindIgnoreCase(PendingRenames(), u"linked"));
+    EXPECT_FALSE(IsRebootRequired());
+    EXPECT_EQ(1u, session_.statistics().removedFiles);
+    EXPECT_EQ(0u, session_.statistics().renamedFiles);
+    hold.reset();
+    DeleteFileW(W(victim));
+    DeleteFileW(W(other));
+    DeleteFileW(W(held));
+}
+
 // The system folders as the test reaches them itself, without the program's
 // guard: under WOW64 the real System32 through its alias Sysnative.
 struct SystemFolders {

@@ -105,4 +105,46 @@ TEST_F(ProcessesTest, TerminateListEndsEveryProcessOfMoreThan64) {
     EXPECT_EQ(static_cast<uint32_t>(kChildren), terminated());
 }
 
+uint64_t StartTimeOf(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
+}
+
+// The scan saw another process under this identifier (one that has ended
+// since, its identifier given to this one): this one is left running.
+TEST_F(ProcessesTest, AProcessThatIsNotTheOneSeenIsLeftRunning) {
+    ChildProcess child;
+    ASSERT_TRUE(child.started());
+    const uint64_t started = StartTimeOf(child.handle());
+    ASSERT_NE(0u, started);
+    RecordSeenProcess(child.id(), started - 1);
+    EXPECT_EQ(TerminateResult::NotTerminated, TerminateProcessById(session_.controller(), child.id()));
+    std::vector<InfectedProcessRecord> list(1);
+    list[0].processId = child.id();
+    EXPECT_EQ(TerminateListResult::Finished, TerminateProcesses(session_.controller(), &list));
+    EXPECT_TRUE(Alive(child.handle()));
+    EXPECT_EQ(0u, terminated());
+
+    // Seen as it is: terminated.
+    RecordSeenProcess(child.id(), child.handle());
+    EXPECT_EQ(TerminateResult::Terminated, TerminateProcessById(session_.controller(), child.id()));
+    EXPECT_FALSE(Alive(child.handle()));
+    EXPECT_EQ(1u, terminated());
+}
+
+// Found twice (as an infected process and by its name): terminated once,
+// counted once.
+TEST_F(ProcessesTest, AProcessListedTwiceIsTerminatedOnce) {
+    ChildProcess child;
+    ASSERT_TRUE(child.started());
+    std::vector<InfectedProcessRecord> list(2);
+    list[0].processId = list[1].processId = child.id();
+    EXPECT_EQ(TerminateListResult::Finished, TerminateProcesses(session_.controller(), &list));
+    EXPECT_FALSE(Alive(child.handle()));
+    EXPECT_EQ(1u, terminated());
+    EXPECT_EQ(TerminateResult::NotTerminated, TerminateProcessById(session_.controller(), child.id()));
+    EXPECT_EQ(1u, terminated());
+}
+
 }  // namespace

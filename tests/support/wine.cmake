@@ -47,9 +47,12 @@ add_test(NAME wine.template COMMAND ${CMAKE_COMMAND} -E rm -rf ${wine_template})
 set_tests_properties(wine.template PROPERTIES FIXTURES_SETUP wine_template)
 set(wine_env "TESMORA_WINE_TEMPLATE=${wine_template}")
 
+# Each run has links planted where a user could plant them: a folder in the
+# temporary folder, and one on drive D:.
+set(wine_links --link @temp/tesmora-linked=@empty --link drive-d/linked=@empty)
 foreach(version winxp nt40 win98)
   add_test(NAME wine.${version}
-    COMMAND bash ${wine_run} --version ${version} --drive D=@empty -- $<TARGET_FILE:tesmora_win_tests>
+    COMMAND bash ${wine_run} --version ${version} --drive D=@empty ${wine_links} -- $<TARGET_FILE:tesmora_win_tests>
     WORKING_DIRECTORY $<TARGET_FILE_DIR:tesmora_win_tests>)
   set_tests_properties(wine.${version} PROPERTIES
     FIXTURES_REQUIRED wine_template TIMEOUT 600 ENVIRONMENT "${wine_env}")
@@ -57,7 +60,7 @@ endforeach()
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The 32-bit program on 64-bit Windows (WOW64), as it runs there today.
   add_test(NAME wine.wow64
-    COMMAND bash ${wine_run} --wow64 --drive D=@empty -- $<TARGET_FILE:tesmora_win_tests>
+    COMMAND bash ${wine_run} --wow64 --drive D=@empty ${wine_links} -- $<TARGET_FILE:tesmora_win_tests>
     WORKING_DIRECTORY $<TARGET_FILE_DIR:tesmora_win_tests>)
   set_tests_properties(wine.wow64 PROPERTIES
     FIXTURES_REQUIRED wine_template TIMEOUT 600 ENVIRONMENT "${wine_env}")

@@ -13,8 +13,9 @@
 #   --drive    maps drive letter L to the folder DIR (a dosdevices link); DIR
 #              "@empty" is a fresh empty folder, removed with the prefix
 #   --display  runs PROGRAM on a private Xvfb display
-#   --link     REL=DIR: the prefix's folder REL (e.g. drive_c/windows) is
-#              replaced by a link to DIR, which gets its content first
+#   --link     REL=DIR: the prefix's folder REL (e.g. drive_c/windows; @temp/
+#              stands for the user's temporary folder) is replaced by a link to
+#              DIR, which gets its content first; DIR "@empty" is a fresh folder
 #   --keep     leaves the prefix in place and prints its path (for debugging)
 #
 # The environment of PROGRAM gets WINE_RUN_VERSION (the version asked for, or
@@ -129,8 +130,11 @@ for d in "${drives[@]}"; do
   ln -sfn "$(cd "$dir" && pwd)" "$WINEPREFIX/dosdevices/$letter:"
 done
 
+n=0
 for l in "${links[@]}"; do
   rel="${l%%=*}"; dir="${l#*=}"
+  rel="${rel/#@temp\//drive_c/users/$(id -un)/Temp/}"
+  if [ "$dir" = "@empty" ]; then n=$((n + 1)); dir="$WINEPREFIX/link-$n"; mkdir -p "$dir"; fi
   if [ -d "$WINEPREFIX/$rel" ]; then cp -a "$WINEPREFIX/$rel/." "$dir/" && rm -rf "${WINEPREFIX:?}/$rel"; fi
   mkdir -p "$(dirname "$WINEPREFIX/$rel")" && ln -sfn "$(cd "$dir" && pwd)" "$WINEPREFIX/$rel"
 done
