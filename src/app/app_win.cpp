@@ -80,6 +80,7 @@ void InitStatusBarClass() {
 // GetCommandLineW, and the runtime's wide start needs NT.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     BindUnicodeLayer();
+    RestrictLibrarySearch();
     ClearRebootRequired();
 #ifdef TESMORA_TEST_HOOKS
     SetDetectionHook(WaitForTheTest);

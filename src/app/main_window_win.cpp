@@ -34,6 +34,16 @@ const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s)
 std::u16string U(const wchar_t* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
 
 std::u16string GetFileVersionText() {
+    // Bound at run time from the system folder: a version.dll beside the
+    // program is never loaded.
+    using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+    using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+    UniqueLibrary library(LoadSystemLibrary(L"version.dll"));
+    const auto GetFileVersionInfoSizeW = BindFunction<SizeFn>(library.get(), "GetFileVersionInfoSizeW");
+    const auto GetFileVersionInfoW = BindFunction<InfoFn>(library.get(), "GetFileVersionInfoW");
+    const auto VerQueryValueW = BindFunction<QueryFn>(library.get(), "VerQueryValueW");
+    if (!GetFileVersionInfoSizeW || !GetFileVersionInfoW || !VerQueryValueW) return {};
     wchar_t path[260];
     if (GetModuleFileNameW(nullptr, path, 260) == 0) return {};
     DWORD handle = 0;

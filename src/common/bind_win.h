@@ -9,6 +9,11 @@
 // system folder; null when it is not there. The caller frees it.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
+// Keeps the program's folder and the current directory out of the search for
+// libraries loaded by name later on (by the program or by system libraries),
+// as far as the system allows. First thing at start.
+void RestrictLibrarySearch();
+
 // The export `name` of `module`; null when the module is null or lacks it.
 // On 9x/ME a wide function comes from the Unicode layer when it has one.
 FARPROC BoundAddress(HMODULE module, const char* name);

@@ -24,6 +24,7 @@
     X(ADVAPI32, RegQueryValueExW, 24, Wide)           \
     X(ADVAPI32, RegSetValueExW, 24, Wide)             \
     X(GDI32, CreateFontW, 56, Wide)                   \
+    X(KERNEL32, CreateDirectoryW, 8, Wide)            \
     X(KERNEL32, CreateFileW, 28, Wide)                \
     X(KERNEL32, CreateMutexW, 12, Wide)               \
     X(KERNEL32, CreateSemaphoreW, 16, Wide)           \
@@ -45,6 +46,7 @@
     X(KERNEL32, LoadLibraryW, 4, Wide)                \
     X(KERNEL32, MoveFileExW, 12, System)              \
     X(KERNEL32, MoveFileW, 8, Wide)                   \
+    X(KERNEL32, RemoveDirectoryW, 4, Wide)            \
     X(KERNEL32, SetFileAttributesW, 8, Wide)          \
     X(KERNEL32, WritePrivateProfileStringW, 16, Wide) \
     X(USER32, CreateDialogParamW, 20, Wide)           \
@@ -60,7 +62,4 @@
     X(USER32, SendMessageW, 16, Wide)                 \
     X(USER32, SetDlgItemTextW, 12, Wide)              \
     X(USER32, SetWindowLongW, 12, Wide)               \
-    X(USER32, SetWindowTextW, 8, Wide)                \
-    X(VERSION, GetFileVersionInfoSizeW, 8, Wide)      \
-    X(VERSION, GetFileVersionInfoW, 16, Wide)         \
-    X(VERSION, VerQueryValueW, 16, Wide)
+    X(USER32, SetWindowTextW, 8, Wide)

@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 #include "common/bind_win.h"
@@ -189,6 +190,10 @@ CProcessApi::~CProcessApi() {
     if (shell32_ != nullptr) FreeLibrary(static_cast<HMODULE>(shell32_));
     if (psapi_ != nullptr) FreeLibrary(static_cast<HMODULE>(psapi_));
     if (kernel32_ != nullptr) FreeLibrary(static_cast<HMODULE>(kernel32_));
+    if (psapiPath_[0] != 0 && DeleteFileW(W(psapiPath_))) {
+        std::wstring folder(W(psapiPath_));
+        RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());
+    }
 }
 
 bool CProcessApi::BindProcessInterface() {
@@ -238,20 +243,39 @@ bool CProcessApi::BindProcessInterface() {
     return false;
 }
 
+// The copy goes into a folder of its own, made under a new name in the
+// temporary directory, so that no one else can have planted or opened a file
+// there; the library is then loaded by that full path.
 bool CProcessApi::WritePsapiCopy() {
-    static constexpr wchar_t kName[] = L"PSAPI.DLL";
-    const DWORD n = GetTempPathW(260, W(psapiPath_));
-    if (n == 0 || n + sizeof kName / sizeof kName[0] > 260) {
-        std::memset(psapiPath_, 0, sizeof psapiPath_);
-        return false;
+    static constexpr wchar_t kName[] = L"\\PSAPI.DLL";
+    wchar_t temp[260];
+    const DWORD n = GetTempPathW(260, temp);
+    std::memset(psapiPath_, 0, sizeof psapiPath_);
+    if (n == 0 || n + 12 + sizeof kName / sizeof kName[0] > 260) return false;
+    for (unsigned attempt = 0; attempt < 32; ++attempt) {
+        wchar_t folder[260];
+        _snwprintf(folder, 260, L"%lstsm%08lx", temp,
+                   static_cast<unsigned long>(GetTickCount() * 2654435761u ^ GetCurrentProcessId() << 12 ^ attempt));
+        folder[259] = 0;
+        if (!CreateDirectoryW(folder, nullptr)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
+            return false;
+        }
+        std::wstring path = std::wstring(folder) + kName;
+        UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+        DWORD written = 0;
+        const DWORD size = static_cast<DWORD>(g_psapiImage_size);
+        if (!file || !WriteFile(file.get(), g_psapiImage, size, &written, nullptr) || written != size) {
+            file.reset();
+            DeleteFileW(path.c_str());
+            RemoveDirectoryW(folder);
+            return false;
+        }
+        std::memcpy(psapiPath_, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+        return true;
     }
-    std::memcpy(psapiPath_ + n, kName, sizeof kName);
-    UniqueHandle file(CreateFileW(W(psapiPath_), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    const DWORD size = static_cast<DWORD>(g_psapiImage_size);
-    return WriteFile(file.get(), g_psapiImage, size, &written, nullptr) && written == size;
+    return false;
 }
 
 ProcessListPtr CProcessApi::OpenProcessList() {

@@ -7,6 +7,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "common/bind_win.h"
 #include "common/unicode_layer_win.h"
 #endif
 
@@ -63,6 +64,7 @@ int Run(int argc, char** argv) {
 // every Windows has (the runtime's wide start needs NT).
 int main(int, char**) {
     BindUnicodeLayer();
+    RestrictLibrarySearch();
     std::vector<std::string> args;
     for (const std::u16string& word : SplitCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW()))) {
         args.push_back(Utf16ToUtf8(word));

@@ -23,6 +23,13 @@ WIN9X_PRESENT = {"95", "98"}
 WIN9X_VALUES = WIN9X_PRESENT | {"stub", "me", "-"}
 PE_MAGIC = {"i686": "010b", "x86_64": "020b"}
 
+# Libraries a program may import statically: the system resolves them before
+# the program's folder is searched (known DLLs, and comctl32 through the
+# manifest's side-by-side assembly). Any other library is loaded by full path
+# from the system folder at run time, so that one planted beside the program
+# is never loaded.
+STATIC_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL", "COMCTL32.DLL"}
+
 Row = collections.namedtuple("Row", "nt win9x x64")
 
 
@@ -132,6 +139,8 @@ def audit(name, text, table, arch):
     per_dll = collections.Counter()
     for dll, function, ordinal in imports:
         per_dll[dll] += 1
+        if per_dll[dll] == 1 and dll not in STATIC_DLLS:
+            problems.append("%s: %s: a library that may be planted beside the program; bind it at run time" % (name, dll))
         if function is None:
             problems.append("%s: %s!#%d: imported by ordinal %d only" % (name, dll, ordinal, ordinal))
             continue

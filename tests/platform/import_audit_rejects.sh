@@ -20,8 +20,8 @@ EOF
 
 # arch | must be reported | must not be reported (supported there, or outside the import tables)
 cases=(
-  "i686|!CreateFileW: !GetTickCount64: !GetLongPathNameW: !ReadDirectoryChangesW: !RtlCaptureContext: !GetSystemTimePreciseAsFileTime: COMCTL32.DLL!#17:|!GetTickCount: !__p__fmode: !malloc: AfterTheImportTables"
-  "x86_64|!GetTickCount64: !__p__fmode: !GetSystemTimePreciseAsFileTime: COMCTL32.DLL!#17:|!CreateFileW: !GetTickCount: !GetLongPathNameW: !ReadDirectoryChangesW: !RtlCaptureContext: !malloc: AfterTheImportTables"
+  "i686|!CreateFileW: !GetTickCount64: !GetLongPathNameW: !ReadDirectoryChangesW: !RtlCaptureContext: !GetSystemTimePreciseAsFileTime: COMCTL32.DLL!#17: VERSION.DLL:|!GetTickCount: !__p__fmode: !malloc: AfterTheImportTables"
+  "x86_64|!GetTickCount64: !__p__fmode: !GetSystemTimePreciseAsFileTime: COMCTL32.DLL!#17: VERSION.DLL:|!CreateFileW: !GetTickCount: !GetLongPathNameW: !ReadDirectoryChangesW: !RtlCaptureContext: !malloc: AfterTheImportTables"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r arch wanted unwanted <<<"$entry"

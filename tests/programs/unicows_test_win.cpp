@@ -13,7 +13,11 @@
 #define TESMORA_TEST_LAYER_BOUND(X)              \
     X(SHELL32, SHGetSpecialFolderPathW, 16, Wide) \
     X(SHELL32, SHFileOperationW, 4, Wide)         \
-    X(KERNEL32, GetLongPathNameW, 12, Wide)
+    X(KERNEL32, GetLongPathNameW, 12, Wide)       \
+    X(KERNEL32, LoadLibraryExW, 12, Wide)         \
+    X(VERSION, GetFileVersionInfoSizeW, 8, Wide)  \
+    X(VERSION, GetFileVersionInfoW, 16, Wide)     \
+    X(VERSION, VerQueryValueW, 16, Wide)
 
 #define TESMORA_TEST_LAYER_ALL(X) TESMORA_UNICODE_LAYER_FUNCTIONS(X) TESMORA_TEST_LAYER_BOUND(X)
 

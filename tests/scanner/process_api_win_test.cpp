@@ -42,20 +42,24 @@ TEST(ProcessApiTest, FlagsAndBindingsFollowTheWindowsVersion) {
     EXPECT_EQ(version == "win98", api->isWindows9x());
     EXPECT_EQ(version == "nt40", api->usePsapi());
 
-    // Only NT 4.0 writes the carried PSAPI.DLL, into the temporary directory.
+    // Only NT 4.0 writes the carried PSAPI.DLL, into a new folder of its own
+    // in the temporary directory, and loads it by that path.
     wchar_t temp[MAX_PATH];
     ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-    const std::wstring copy = std::wstring(temp) + L"PSAPI.DLL";
-    const DWORD attributes = GetFileAttributesW(copy.c_str());
+    const std::u16string copy = api->PsapiPath();
     if (version == "nt40" && CProcessApi::CarriesPsapi()) {
-        EXPECT_EQ(U(copy), api->PsapiPath());
-        ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
-        HMODULE loaded = GetModuleHandleW(copy.c_str());
+        const std::u16string folder = copy.substr(0, copy.rfind(u'\\'));
+        EXPECT_EQ(u"\\PSAPI.DLL", copy.substr(folder.size()));
+        EXPECT_EQ(U(std::wstring(temp) + L"tsm"), folder.substr(0, wcslen(temp) + 3));
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
+                  GetFileAttributesW(reinterpret_cast<const wchar_t*>(folder.c_str())) & FILE_ATTRIBUTE_DIRECTORY);
+        HMODULE loaded = GetModuleHandleW(reinterpret_cast<const wchar_t*>(copy.c_str()));
         EXPECT_NE(nullptr, loaded) << "the written copy is the library in use";
     } else {
-        EXPECT_EQ(u"", std::u16string(api->PsapiPath()));
-        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes);
+        EXPECT_EQ(u"", copy);
     }
+    const std::wstring plain = std::wstring(temp) + L"PSAPI.DLL";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(plain.c_str()));
 }
 
 TEST(ProcessApiTest, WalkFindsAChildWithItsExecutableAsFirstModule) {

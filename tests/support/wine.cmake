@@ -24,7 +24,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     string(REGEX REPLACE "X\\([A-Z0-9]+, ([A-Za-z0-9]+), .*" "\\1" name "${entry}")
     string(APPEND unicows_def "  ${name}=tu_${name}\n")
   endforeach()
-  foreach(name SHGetSpecialFolderPathW SHFileOperationW GetLongPathNameW)
+  foreach(name SHGetSpecialFolderPathW SHFileOperationW GetLongPathNameW LoadLibraryExW
+               GetFileVersionInfoSizeW GetFileVersionInfoW VerQueryValueW)
     string(APPEND unicows_def "  ${name}=tu_${name}\n")
   endforeach()
   file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/unicows_test.def "${unicows_def}")
@@ -107,6 +108,13 @@ foreach(version winxp nt40 win98)
   set_tests_properties(wine.app_silent.${version} PROPERTIES
     FIXTURES_REQUIRED wine_template TIMEOUT 900 ENVIRONMENT "${wine_env}")
 endforeach()
+# Libraries planted beside the program under system libraries' names.
+add_library(tesmora_planted SHARED ${CMAKE_CURRENT_SOURCE_DIR}/programs/planted_dll_win.cpp)
+add_test(NAME wine.planted_dlls COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/planted_dll_test.sh
+  ${wine_run} $<TARGET_FILE:tesmora> $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_planted>)
+set_tests_properties(wine.planted_dlls PROPERTIES
+  FIXTURES_REQUIRED wine_template TIMEOUT 900 ENVIRONMENT "${wine_env}")
+
 # A detected file's folder swapped for a link before its removal.
 add_test(NAME wine.app_link_swap COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/link_swap_test.sh
   ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_fixture_win>)

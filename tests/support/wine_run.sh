@@ -66,7 +66,8 @@ export WINEARCH=$arch
 
 export WINEDEBUG=${WINEDEBUG:--all}
 # unicows=n: the project's test stand-in, never Wine's own unicows.dll.
-export WINEDLLOVERRIDES="mscoree,mshtml=;unicows=n"
+# TESMORA_EXTRA_DLL_OVERRIDES adds overrides of a test's own.
+export WINEDLLOVERRIDES="mscoree,mshtml=;unicows=n${TESMORA_EXTRA_DLL_OVERRIDES:+;$TESMORA_EXTRA_DLL_OVERRIDES}"
 export WINEPREFIX
 WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/tesmora-wine.XXXXXX")"
 xvfb_pid=""
