@@ -19,3 +19,9 @@ struct WindowsVersion {
 
 // Nothing when the query fails.
 std::optional<WindowsVersion> QueryWindowsVersion();
+
+// True on 9x/ME; a failed query counts as the NT family.
+inline bool IsWindows9xFamily() {
+    const std::optional<WindowsVersion> version = QueryWindowsVersion();
+    return version && version->IsWindows9x();
+}

@@ -19,11 +19,6 @@ struct DetectedFile {
 DetectedFile* g_detected = nullptr;
 DetectionHook g_hook = nullptr;
 
-bool IsWindows9x() {
-    const std::optional<WindowsVersion> version = QueryWindowsVersion();
-    return version && version->IsWindows9x();
-}
-
 bool IsReparsePoint(const std::u16string& path) {
     const DWORD attributes = GetFileAttributesW(W(path.c_str()));
     // A folder that cannot be examined is not trusted either.
@@ -59,7 +54,7 @@ using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG
 }  // namespace
 
 std::optional<FileIdentity> IdentityOf(HANDLE file) {
-    if (file == nullptr || file == INVALID_HANDLE_VALUE || IsWindows9x()) return std::nullopt;
+    if (file == nullptr || file == INVALID_HANDLE_VALUE || IsWindows9xFamily()) return std::nullopt;
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
     return FileIdentity{info.dwVolumeSerialNumber,
@@ -96,7 +91,7 @@ bool IsDetectedFile(const char16_t* path, HANDLE open) {
 }
 
 bool UserFoldersUnlinked(const char16_t* path) {
-    if (IsWindows9x()) return true;
+    if (IsWindows9xFamily()) return true;
     CProcessApi* api = CProcessApi::GetInstance();
     if (api == nullptr) return true;
     for (const char16_t* folder :
@@ -110,7 +105,7 @@ bool UserFoldersUnlinked(const char16_t* path) {
 }
 
 bool PathUnlinked(const char16_t* path) {
-    if (IsWindows9x()) return true;
+    if (IsWindows9xFamily()) return true;
     const DWORD attributes = GetFileAttributesW(W(path));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
     return FoldersUnlinked(path, 0);

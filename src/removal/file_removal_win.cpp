@@ -35,11 +35,6 @@ namespace {
 
 const wchar_t* W(const char16_t* p) { return reinterpret_cast<const wchar_t*>(p); }
 
-bool IsWindows9xFamily() {
-    const std::optional<WindowsVersion> version = QueryWindowsVersion();
-    return version && version->IsWindows9x();
-}
-
 bool Accessible(const char16_t* path) { return PathExists(W(path)); }
 
 // The shell's file operations never ask or show anything: the scan may run

@@ -22,11 +22,6 @@ const wchar_t* W(const std::u16string& p) { return reinterpret_cast<const wchar_
 constexpr DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr DWORD kChunk = 1 << 20;
 
-bool IsWindows9x() {
-    const std::optional<WindowsVersion> version = QueryWindowsVersion();
-    return version && version->IsWindows9x();
-}
-
 // A new file beside `path` under a name no one else holds: created with
 // CREATE_NEW, so a file or link planted under the name is never written.
 UniqueHandle CreateSibling(const std::u16string& path, std::u16string& name) {
@@ -58,7 +53,7 @@ bool WriteAllFlushed(HANDLE file, std::string_view bytes) {
 
 // Puts `replacement` in the place of the existing `path`.
 bool Swap(const std::u16string& path, const std::u16string& replacement) {
-    if (IsWindows9x()) {
+    if (IsWindows9xFamily()) {
         // No replacing rename on 9x/ME: the best there is.
         return DeleteFileW(W(path)) && MoveFileW(W(replacement), W(path));
     }
