@@ -613,7 +613,11 @@ void CRemovalToolDlg::WriteLogFile(const std::u16string& name) {
     if (file == INVALID_HANDLE_VALUE) return;
     const bool append = controller_->IsAppend();
     if (append) {
-        SetFilePointer(file, 0, nullptr, FILE_END);
+        // A file of odd length (not this program's): one zero byte keeps the
+        // appended text on whole UTF-16 units.
+        const DWORD end = SetFilePointer(file, 0, nullptr, FILE_END);
+        DWORD padded = 0;
+        if (end != INVALID_SET_FILE_POINTER && end % 2 == 1) WriteFile(file, "", 1, &padded, nullptr);
     } else {
         SetFilePointer(file, 0, nullptr, FILE_BEGIN);
         SetEndOfFile(file);

@@ -76,6 +76,14 @@ if [ ! -f out.log ]; then fail "no log written"; else
     fail "no separator before the appended run"
   sed -n 3p second.txt | grep -qE '^\[[0-9/ :]+\]'$'\r''$' || fail "appended run lacks its time stamp"
   { grep -qF -- '- Appending results to logfile "out.log".' second.txt || fail "append message missing"; }
+
+  # Onto a file of odd length (written by something else): the appended text
+  # starts on the next even byte, so it reads as UTF-16LE.
+  printf 'abc' >odd.log
+  run 0 empty /SILENT /APPEND /LOG odd.log D:
+  [ "$(head -c 4 odd.log | xxd -p)" = "61626300" ] || fail "odd log: the old bytes were changed or not padded"
+  tail -c +5 odd.log | iconv -f UTF-16LE -t UTF-8 2>/dev/null | grep -qF -- '- Appending results to logfile "odd.log".' ||
+    fail "odd log: the appended text is not UTF-16LE on even bytes"
 fi
 
 # /NOLOG writes nothing, not even the default log.
