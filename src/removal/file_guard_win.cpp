@@ -90,13 +90,19 @@ bool IsDetectedFile(const char16_t* path, HANDLE open) {
     return now && *now == *g_detected->identity;
 }
 
-bool UserFoldersUnlinked(const char16_t* path) {
-    if (IsWindows9xFamily()) return true;
+std::vector<std::u16string> UserWritableFolders() {
+    std::vector<std::u16string> folders;
     CProcessApi* api = CProcessApi::GetInstance();
-    if (api == nullptr) return true;
+    if (api == nullptr || IsWindows9xFamily()) return folders;
     for (const char16_t* folder :
          {api->GetProfileDir(), api->GetTempDir(), api->GetCookiesDir(), api->GetInternetCacheDir()}) {
-        if (folder == nullptr) continue;
+        if (folder != nullptr && *folder != 0) folders.emplace_back(folder);
+    }
+    return folders;
+}
+
+bool UserFoldersUnlinked(const char16_t* path, const std::vector<std::u16string>& userFolders) {
+    for (const std::u16string& folder : userFolders) {
         if (const std::optional<std::size_t> from = InsideFolder(path, folder)) {
             if (!FoldersUnlinked(path, *from)) return false;
         }

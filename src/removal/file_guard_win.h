@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/handles_win.h"
 
@@ -45,10 +46,14 @@ UniqueHandle OpenUnfollowed(const char16_t* path, DWORD access, DWORD share);
 // there is one.
 bool IsDetectedFile(const char16_t* path, HANDLE open = nullptr);
 
-// False when a folder of `path` below a folder that users can write to (the
-// profile, temporary, cookies and Internet cache folders) is a reparse point:
-// a link there may lead anywhere.
-bool UserFoldersUnlinked(const char16_t* path);
+// The folders that users can write to: the profile, temporary, cookies and
+// Internet cache folders (none on 9x/ME, which has no links). Asked before
+// file-system redirection goes off: the queries may load libraries.
+std::vector<std::u16string> UserWritableFolders();
+
+// False when a folder of `path` below one of `userFolders` is a reparse
+// point: a link there may lead anywhere.
+bool UserFoldersUnlinked(const char16_t* path, const std::vector<std::u16string>& userFolders);
 
 // False when any folder of `path`, or the file itself, is a reparse point:
 // an operation deferred to the next start is resolved again then.

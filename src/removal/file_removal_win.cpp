@@ -131,8 +131,9 @@ uint32_t GetFileSize32(const char16_t* path) {
 
 RemoveFileResult RemoveFile(CScanController& controller, const char16_t* path) {
     if (path == nullptr) return RemoveFileResult::NothingDone;
-    // Made before redirection goes off: making it loads libraries.
+    // Made before redirection goes off: making them loads libraries.
     CProcessApi* api = CProcessApi::GetInstance();
+    const std::vector<std::u16string> userFolders = UserWritableFolders();
     CFsRedirectionOff redirection;
     if (IsMissingOrDirectory(path)) return RemoveFileResult::NothingDone;
     if (!Accessible(path)) {
@@ -146,7 +147,9 @@ RemoveFileResult RemoveFile(CScanController& controller, const char16_t* path) {
         // while the path still reaches the file the scan found.
         UniqueHandle file = OpenUnfollowed(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-        if (!IsDetectedFile(path, file.get()) || !UserFoldersUnlinked(path)) return RemoveFileResult::Failed;
+        if (!IsDetectedFile(path, file.get()) || !UserFoldersUnlinked(path, userFolders)) {
+            return RemoveFileResult::Failed;
+        }
         if (file && DeleteByHandle(file.get())) {
             file.reset();
             ++statistics.removedFiles;
@@ -179,8 +182,9 @@ RemoveFileResult RemoveFile(CScanController& controller, const char16_t* path) {
 
 RenameFileResult RenameFile(CScanController& controller, const char16_t* from, const char16_t* to) {
     if (from == nullptr || to == nullptr) return RenameFileResult::NothingDone;
-    // Made before redirection goes off: making it loads libraries.
+    // Made before redirection goes off: making them loads libraries.
     CProcessApi::GetInstance();
+    const std::vector<std::u16string> userFolders = UserWritableFolders();
     CFsRedirectionOff redirection;
     if (IsMissingOrDirectory(from)) return RenameFileResult::NothingDone;
     if (!Accessible(from)) {
@@ -188,7 +192,7 @@ RenameFileResult RenameFile(CScanController& controller, const char16_t* from, c
         if (IsMissingOrDirectory(to)) ShellOperation(redirection, FO_RENAME, kShellFlags, from, to);
         return RenameFileResult::HandedToShell;
     }
-    if (!IsDetectedFile(from) || !UserFoldersUnlinked(from) || !UserFoldersUnlinked(to)) {
+    if (!IsDetectedFile(from) || !UserFoldersUnlinked(from, userFolders) || !UserFoldersUnlinked(to, userFolders)) {
         return RenameFileResult::NothingDone;
     }
     SetFileAttributesW(W(from), FILE_ATTRIBUTE_NORMAL);
