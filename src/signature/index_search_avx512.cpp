@@ -3,10 +3,11 @@
 //
 // Unlike the narrower kernels it looks up all four tables at every step: a
 // branch on the first three mispredicts more often than a fourth shuffle
-// costs. Its loads are whole aligned cache lines; the bytes one position on
-// are built from two of them in registers (a load at p + 1 would split a line
-// every time), and the first and last positions of a range are read through
-// masked loads, which touch no byte outside it.
+// costs. Its loads are whole aligned cache lines, each byte looked up once as
+// a first and once as a second byte; the second-byte results move down one
+// position in registers (a load at p + 1 would split a line every time). The
+// first and last positions of a range are read through masked loads, which
+// touch no byte outside it.
 //
 // The vector code calls nothing: it returns the first 64 positions whose
 // candidates include an occupied word, and the walk runs in the caller. No
@@ -40,19 +41,28 @@ TESMORA_AVX512 inline __m512i Broadcast(const uint8_t* table) {
     return _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
 }
 
-// The 64 bytes of `a` moved down one, the first byte of `next` on top.
+// The 64 bytes of `a` moved down one position, the first byte of `next` on top.
 TESMORA_AVX512 inline __m512i NextBytes(__m512i a, __m512i next) {
     return _mm512_alignr_epi8(_mm512_maskz_alignr_epi32(0xFFFF, next, a, 4), a, 1);
+}
+
+// For the bytes `a`, `first` has the groups whose first-byte tables pass each
+// as the first byte of a word, `second` those whose second-byte tables pass it
+// as the second.
+TESMORA_AVX512 inline void Lookups(__m512i a, const Tables& t, __m512i& first, __m512i& second) {
+    const __m512i low = _mm512_set1_epi8(0x0F);
+    const __m512i lows = _mm512_and_si512(a, low);
+    const __m512i highs = _mm512_and_si512(_mm512_srli_epi16(a, 4), low);
+    first = _mm512_and_si512(_mm512_shuffle_epi8(t.t0, lows), _mm512_shuffle_epi8(t.t1, highs));
+    second = _mm512_and_si512(_mm512_shuffle_epi8(t.t2, lows), _mm512_shuffle_epi8(t.t3, highs));
 }
 
 // Bit i: position i, whose first byte is a[i] and second b[i], passes all
 // four tables.
 TESMORA_AVX512 inline uint64_t Candidates(__m512i a, __m512i b, const Tables& t) {
-    const __m512i low = _mm512_set1_epi8(0x0F);
-    const __m512i first = _mm512_and_si512(_mm512_shuffle_epi8(t.t0, _mm512_and_si512(a, low)),
-                                           _mm512_shuffle_epi8(t.t1, _mm512_and_si512(_mm512_srli_epi16(a, 4), low)));
-    const __m512i second = _mm512_and_si512(_mm512_shuffle_epi8(t.t2, _mm512_and_si512(b, low)),
-                                            _mm512_shuffle_epi8(t.t3, _mm512_and_si512(_mm512_srli_epi16(b, 4), low)));
+    __m512i first, unused, second;
+    Lookups(a, t, first, unused);
+    Lookups(b, t, unused, second);
     return _mm512_test_epi8_mask(first, second);
 }
 
@@ -99,13 +109,16 @@ __attribute__((always_inline)) TESMORA_AVX512 inline std::size_t Next(const Sear
     }
     if (p + 192 <= length) {
         // Positions p .. p + 127 read the lines at p, p + 64 and p + 128.
-        __m512i a0 = _mm512_loadu_si512(bytes + p);
+        __m512i f0, s0;
+        Lookups(_mm512_loadu_si512(bytes + p), t, f0, s0);
         for (; p + 192 <= length; p += 128) {
-            const __m512i a1 = _mm512_loadu_si512(bytes + p + 64);
-            const __m512i a2 = _mm512_loadu_si512(bytes + p + 128);
-            const uint64_t mask0 = Candidates(a0, NextBytes(a0, a1), t);
-            const uint64_t mask1 = Candidates(a1, NextBytes(a1, a2), t);
-            a0 = a2;
+            __m512i f1, s1, f2, s2;
+            Lookups(_mm512_loadu_si512(bytes + p + 64), t, f1, s1);
+            Lookups(_mm512_loadu_si512(bytes + p + 128), t, f2, s2);
+            const uint64_t mask0 = _mm512_test_epi8_mask(f0, NextBytes(s0, s1));
+            const uint64_t mask1 = _mm512_test_epi8_mask(f1, NextBytes(s1, s2));
+            f0 = f2;
+            s0 = s2;
             if ((mask0 | mask1) == 0) continue;
             if ((found = Occupied(k, bytes + p, mask0)) != 0) {
                 from = p + 64;
