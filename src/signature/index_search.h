@@ -7,7 +7,8 @@
 //   t0[lo(b[p])] & t1[hi(b[p])] & t2[lo(b[p+1])] & t3[hi(b[p+1])]
 // is set when each nibble occurs at its place in some word of group g; a set
 // bit is only a candidate, confirmed by the exact word table. Three tables are
-// tested first, 64 positions at a time; the fourth only where they pass.
+// tested first, 64 positions at a time; the fourth only where they pass (the
+// AVX-512BW kernel tests all four at once, 128 positions a step).
 #pragma once
 
 #include <cstddef>
@@ -27,8 +28,8 @@ struct SearchKind {
     uint8_t occupied[65536] = {};
     std::size_t wordCount = 0;
     uint16_t words[16] = {};  // the words, when there are at most 16
-    // Nibble tables, each 16 entries twice (one per 128-bit lane): low and
-    // high nibble of the first byte, low and high nibble of the second.
+    // Nibble tables, each 16 entries twice (one per 128-bit lane of AVX2):
+    // low and high nibble of the first byte, low and high nibble of the second.
     uint8_t nibbles[4][32] = {};
     // The high-nibble table tested only where the other three pass: of the
     // first byte (table 1) when true, else of the second (table 3).
@@ -60,4 +61,6 @@ const SignatureIndexEntry* SearchSsse3(const SearchKind& kind, const uint8_t* by
                                        std::size_t& start);
 const SignatureIndexEntry* SearchAvx2(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
                                       std::size_t& start);
+const SignatureIndexEntry* SearchAvx512bw(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
+                                          std::size_t& start);
 #endif

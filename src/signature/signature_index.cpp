@@ -12,6 +12,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 #include "removers/remover.h"
 #include "signature/index_search.h"
 #include "signature/signature.h"
@@ -211,6 +215,20 @@ void PrepareKind(SearchKind& k, const std::vector<SignatureIndexEntry>& entries,
     k.passShare = passed / kTotal;
 }
 
+#if defined(TESMORA_X86_KERNELS)
+// AVX-512BW in the CPU, and the system saving the opmask and all of every ZMM
+// register (XCR0 bits 5-7) beside the SSE and AVX state (bits 1-2).
+bool Avx512bwUsable() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0) return false;
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return false;
+    if ((b & bit_AVX512F) == 0 || (b & bit_AVX512BW) == 0) return false;
+    unsigned xcr0 = 0, high = 0;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(high) : "c"(0));
+    return (xcr0 & 0xE6) == 0xE6;
+}
+#endif
+
 bool CpuHas(SearchMethod method) {
 #if defined(TESMORA_X86_KERNELS)
     switch (method) {
@@ -223,6 +241,10 @@ bool CpuHas(SearchMethod method) {
             return __builtin_cpu_supports("ssse3");
         case SearchMethod::Avx2:
             return __builtin_cpu_supports("avx2");
+        case SearchMethod::Avx512bw: {
+            static const bool usable = Avx512bwUsable();
+            return usable;
+        }
     }
     return false;
 #else
@@ -239,7 +261,9 @@ void Choose(SearchKind& k, SearchMethod requested) {
     const double share = k.passShare;
     SearchMethod method = requested;
     if (method == SearchMethod::Auto) {
-        if (share < kUsefulShare && CpuHas(SearchMethod::Avx2)) {
+        if (share < kUsefulShare && CpuHas(SearchMethod::Avx512bw)) {
+            method = SearchMethod::Avx512bw;
+        } else if (share < kUsefulShare && CpuHas(SearchMethod::Avx2)) {
             method = SearchMethod::Avx2;
         } else if (share < kUsefulShare && CpuHas(SearchMethod::Ssse3)) {
             method = SearchMethod::Ssse3;
@@ -256,6 +280,7 @@ void Choose(SearchKind& k, SearchMethod requested) {
     if (method == SearchMethod::Sse2) k.kernel = &SearchSse2;
     if (method == SearchMethod::Ssse3) k.kernel = &SearchSsse3;
     if (method == SearchMethod::Avx2) k.kernel = &SearchAvx2;
+    if (method == SearchMethod::Avx512bw) k.kernel = &SearchAvx512bw;
 #endif
 }
 

@@ -30,11 +30,12 @@ struct SignatureIndexEntry {
 
 // How the finds look for candidate anchor words; results never differ.
 enum class SearchMethod {
-    Auto,    // the fastest this CPU and the index's words allow
-    Scalar,  // a table of occupied buckets, any CPU
-    Sse2,    // 16-bit compares against up to 16 anchor words
-    Ssse3,   // nibble-table classification, 16 positions a step
-    Avx2,    // the same, 32 positions a step
+    Auto,      // the fastest this CPU and the index's words allow
+    Scalar,    // a table of occupied buckets, any CPU
+    Sse2,      // 16-bit compares against up to 16 anchor words
+    Ssse3,     // nibble-table classification, 16 positions a step
+    Avx2,      // the same, 32 positions a step
+    Avx512bw,  // the same, 64 positions a step (the system must save ZMM state)
 };
 
 class CSignatureIndex {

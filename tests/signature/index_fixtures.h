@@ -7,12 +7,17 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "removers/remover.h"
 #include "signature/signature.h"
 #include "signature/signature_index.h"
+
+// Every search method, Auto first.
+constexpr SearchMethod kEverySearchMethod[] = {SearchMethod::Auto, SearchMethod::Scalar, SearchMethod::Sse2,
+                                               SearchMethod::Ssse3, SearchMethod::Avx2, SearchMethod::Avx512bw};
 
 class CFakeRemover : public CMalwareRemover {
 public:
@@ -116,19 +121,15 @@ inline ReferenceHit ReferenceFind(const std::vector<ReferenceRemover>& removers,
 }
 
 // Compares both finds of `index` (built from the removers of `reference`)
-// under every search method this CPU runs with the reference walk, over a
-// copy of the range in a buffer of exactly its size. Empty when all agree,
-// else what differs. Leaves the index on SearchMethod::Auto.
-inline std::string CompareWithReference(CSignatureIndex& index, const std::vector<ReferenceRemover>& reference,
-                                        const uint8_t* bytes, std::size_t length) {
-    const std::unique_ptr<uint8_t[]> copy(new uint8_t[length > 0 ? length : 1]);
-    if (length > 0) std::memcpy(copy.get(), bytes, length);
-    const uint8_t* range = length > 0 ? copy.get() : nullptr;
+// over the range in place, under every search method this CPU runs, with the
+// reference walk. Empty when all agree, else what differs. Leaves the index
+// on SearchMethod::Auto.
+inline std::string CompareInPlace(CSignatureIndex& index, const std::vector<ReferenceRemover>& reference,
+                                  const uint8_t* range, std::size_t length) {
     const ReferenceHit wantFile = ReferenceFind(reference, range, length, kMatchesInFiles);
     const ReferenceHit wantMemory = ReferenceFind(reference, range, length, kMatchesInMemory);
     std::string problem;
-    for (SearchMethod method : {SearchMethod::Auto, SearchMethod::Scalar, SearchMethod::Sse2, SearchMethod::Ssse3,
-                                SearchMethod::Avx2}) {
+    for (SearchMethod method : kEverySearchMethod) {
         if (!index.UseMethod(method)) continue;
         const std::string name = "method " + std::to_string(static_cast<int>(method)) + ": ";
         std::size_t start = 12345;
@@ -142,6 +143,21 @@ inline std::string CompareWithReference(CSignatureIndex& index, const std::vecto
     }
     index.UseMethod(SearchMethod::Auto);
     return problem;
+}
+
+// CompareInPlace over a copy of the range that ends where its allocation
+// ends and starts at one of the 64 offsets into a cache line (picked by the
+// length).
+inline std::string CompareWithReference(CSignatureIndex& index, const std::vector<ReferenceRemover>& reference,
+                                        const uint8_t* bytes, std::size_t length) {
+    struct AlignedDelete {
+        void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t(64)); }
+    };
+    const std::size_t shift = (length * 37 + 11) % 64;
+    const std::unique_ptr<uint8_t[], AlignedDelete> copy(
+        static_cast<uint8_t*>(::operator new[](shift + length, std::align_val_t(64))));
+    if (length > 0) std::memcpy(copy.get() + shift, bytes, length);
+    return CompareInPlace(index, reference, length > 0 ? copy.get() + shift : nullptr, length);
 }
 
 // The records of one remover of a fuzz input, from the 5 bytes at `p`.
@@ -226,3 +242,39 @@ public:
 private:
     uint64_t state_;
 };
+
+// Ranges that begin where `page` begins or end where it ends (`size` bytes,
+// at least 4,096, aligned to 64, unreadable memory on both sides): every
+// length up to 320, then the whole page. Fills the page with random bytes and
+// indexes signatures cut from its first and last bytes, which the ranges hold
+// whole or in part. Empty when every search method agrees with the reference
+// walk, else what differs; a read outside the page faults.
+inline std::string CheckRangesAtPageEdges(uint8_t* page, std::size_t size) {
+    const std::vector<uint8_t> fill = CRandom(77).Bytes(size);
+    std::memcpy(page, fill.data(), size);
+    std::vector<std::unique_ptr<CMalwareRemover>> owned;
+    std::vector<CMalwareRemover*> table;
+    const struct {
+        std::size_t at, length;
+        bool memoryToo;
+    } cuts[] = {{0, 40, true}, {3, 33, false}, {size - 40, 40, true}, {size - 100, 64, false}, {size - 300, 290, true}};
+    for (const auto& cut : cuts) {
+        const FakeSignature f = FromRecord(*MakeSignatureRecord(page + cut.at, cut.length));
+        owned.push_back(MakeRemover(cut.memoryToo ? f : FakeSignature(), f));
+        table.push_back(owned.back().get());
+    }
+    CSignatureIndex index;
+    index.Build(table.data(), table.size());
+    const std::vector<ReferenceRemover> reference = ReferenceTable(table);
+    std::string problems;
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 320; ++n) lengths.push_back(n);
+    lengths.push_back(size);
+    for (std::size_t n : lengths) {
+        const std::string first = CompareInPlace(index, reference, n > 0 ? page : nullptr, n);
+        const std::string last = CompareInPlace(index, reference, n > 0 ? page + size - n : nullptr, n);
+        if (!first.empty()) problems += "first " + std::to_string(n) + " bytes: " + first;
+        if (!last.empty()) problems += "last " + std::to_string(n) + " bytes: " + last;
+    }
+    return problems;
+}
