@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "common/string_table.h"
 #include "common/text16.h"
 #include "removers/remover.h"
@@ -39,6 +41,9 @@ private:
     }
 };
 
+// Set once BackupRead has shown itself a stub: no file has streams to list.
+std::atomic<bool> g_backupReadMissing{false};
+
 // The BackupRead sequence of an open file.
 class CWin32BackupStream : public CBackupStream {
 public:
@@ -51,7 +56,14 @@ public:
     }
     std::size_t Read(uint8_t* buffer, std::size_t count) override {
         DWORD n = 0;
-        if (!read_(file_, buffer, static_cast<DWORD>(count), &n, FALSE, FALSE, &context_)) return 0;
+        if (!read_(file_, buffer, static_cast<DWORD>(count), &n, FALSE, FALSE, &context_)) {
+            // The first header of a file is always there to read where
+            // BackupRead is implemented; 9x/ME and Wine have stubs that fail.
+            const DWORD error = GetLastError();
+            if (first_ && (error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_NOT_SUPPORTED)) g_backupReadMissing = true;
+            return 0;
+        }
+        first_ = false;
         return n;
     }
     bool Skip(uint64_t count) override {
@@ -65,7 +77,17 @@ private:
     BackupReadFn read_;
     BackupSeekFn seek_;
     LPVOID context_ = nullptr;
+    bool first_ = true;
 };
+
+bool BackupApiUsable(const CProcessApi* api) { return api != nullptr && api->backupApiReady() && !g_backupReadMissing; }
+
+// The streams of `file`, whose file pointer is at its start.
+std::vector<StreamInfo> ListStreamsFromStart(CProcessApi& api, HANDLE file) {
+    CWin32BackupStream stream(file, reinterpret_cast<CWin32BackupStream::BackupReadFn>(api.BackupReadFunction()),
+                              reinterpret_cast<CWin32BackupStream::BackupSeekFn>(api.BackupSeekFunction()));
+    return ReadStreamHeaders(stream);
+}
 
 bool IsFloppy(const std::u16string& drive) {
     return drive.size() >= 2 && (FoldCase16(drive[0]) == u'a' || FoldCase16(drive[0]) == u'b') && drive[1] == u':';
@@ -80,17 +102,21 @@ std::u16string Join(const std::u16string& a, const std::u16string& b) {
 
 }  // namespace
 
+std::vector<StreamInfo> ListStreams(HANDLE file) {
+    CProcessApi* api = CProcessApi::GetInstance();
+    if (!BackupApiUsable(api) || !SeekFile64(file, 0)) return {};  // BackupRead reads on from the file pointer
+    return ListStreamsFromStart(*api, file);
+}
+
 std::vector<StreamInfo> ListStreams(const std::u16string& path) {
     CProcessApi* api = CProcessApi::GetInstance();
-    if (api == nullptr || !api->backupApiReady()) return {};
+    if (!BackupApiUsable(api)) return {};
     CFsRedirectionOff redirection;
     UniqueHandle file(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     redirection.Revert();
     if (!file) return {};
-    CWin32BackupStream stream(file.get(), reinterpret_cast<CWin32BackupStream::BackupReadFn>(api->BackupReadFunction()),
-                              reinterpret_cast<CWin32BackupStream::BackupSeekFn>(api->BackupSeekFunction()));
-    return ReadStreamHeaders(stream);
+    return ListStreamsFromStart(*api, file.get());
 }
 
 CFileScanner::CFileScanner() : system_(CProcessApi::GetInstance()), buffer_(pe::kReadBufferSize) {}
@@ -204,11 +230,15 @@ int32_t CFileScanner::WalkDirectory(const std::u16string& drive, const std::u16s
             c.SetStatusText(full);
             lastStatusTick_ = now;
         }
+        // The streams are listed on the scan's handle; the file is opened for
+        // them alone when it was not scanned or not left open.
+        FileStreams streams;
         if (entry.nFileSizeLow > pe::kMinFileSize) {
             ++s.files;
-            ScanFile(full);
+            ScanFile(full, &streams);
         }
-        for (const StreamInfo& stream : ListStreams(full)) {
+        if (!streams.listed) streams.list = ListStreams(full);
+        for (const StreamInfo& stream : streams.list) {
             if (full.size() + stream.name.size() >= kMaxPath) continue;
             ScanFile(full + stream.name);
             ++s.streams;
@@ -217,7 +247,7 @@ int32_t CFileScanner::WalkDirectory(const std::u16string& drive, const std::u16s
     return c.IsStopRequested() ? kScanAborted : 0;
 }
 
-void CFileScanner::ScanFile(const std::u16string& path) {
+void CFileScanner::ScanFile(const std::u16string& path, FileStreams* streams) {
     CScanController& c = *owner_;
     if (c.IsStopRequested()) return;
     CWin32File file(path);
@@ -226,6 +256,10 @@ void CFileScanner::ScanFile(const std::u16string& path) {
     const PeScanOutcome out = ScanPeFile(file, c.Index(), api.Headers(), sectionTable_, buffer_, !found_,
                                          [&c] { return c.IsStopRequested(); });
     c.GetStatistics().fileKB += out.kilobytes;
+    if (streams != nullptr && out.result != PeScanResult::Matched) {
+        streams->list = ListStreams(file.Handle());
+        streams->listed = true;
+    }
     if (out.result != PeScanResult::Matched) return;
     // Removal acts on this file only: the path may lead elsewhere by then.
     const std::optional<FileIdentity> identity = IdentityOf(file.Handle());
@@ -249,7 +283,8 @@ void ScanExecutableFile(CScanController& controller, const std::u16string& path,
     if (api == nullptr) return;
     ScanStatistics& s = controller.GetStatistics();
     std::vector<uint8_t> sectionTable;
-    auto scanOne = [&](const std::u16string& p) {
+    CFileScanner::FileStreams streams;
+    auto scanOne = [&](const std::u16string& p, CFileScanner::FileStreams* listed) {
         CWin32File file(p);
         if (!file.IsOpen()) return;
         const PeScanOutcome out = ScanPeFile(file, controller.Index(), api->Headers(), sectionTable,
@@ -259,12 +294,17 @@ void ScanExecutableFile(CScanController& controller, const std::u16string& path,
         if (out.result == PeScanResult::Matched) found.push_back(out.match->remover);
         api->Headers().sectionTable = nullptr;
         api->Headers().sectionCount = 0;
+        if (listed != nullptr) {
+            listed->list = ListStreams(file.Handle());
+            listed->listed = true;
+        }
     };
-    scanOne(path);
+    scanOne(path, &streams);
     ++s.streams;
-    for (const StreamInfo& stream : ListStreams(path)) {
+    if (!streams.listed) streams.list = ListStreams(path);
+    for (const StreamInfo& stream : streams.list) {
         if (path.size() + stream.name.size() >= kMaxPath) continue;
-        scanOne(path + stream.name);
+        scanOne(path + stream.name, nullptr);
         ++s.streams;
     }
 }

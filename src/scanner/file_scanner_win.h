@@ -31,10 +31,18 @@ public:
     // the system gives no drive strings.
     static bool BuildDriveTable(const DriveListNode* drives, std::vector<DriveEntry>& table);
 
+    // The streams of a file, listed on the handle its scan opened.
+    struct FileStreams {
+        bool listed = false;
+        std::vector<StreamInfo> list;
+    };
+
 private:
     int32_t ScanDrive(const std::u16string& drive);
     int32_t WalkDirectory(const std::u16string& drive, const std::u16string& relative);
-    void ScanFile(const std::u16string& path);
+    // Scans the file at `path` and removes it on a match. When it was opened
+    // and nothing matched, its streams go to `streams` before it is closed.
+    void ScanFile(const std::u16string& path, FileStreams* streams = nullptr);
 
     CProcessApi* system_ = nullptr;
     std::vector<uint8_t> buffer_;
@@ -44,8 +52,12 @@ private:
 };
 
 // The alternate data streams of a file (BackupRead), newest first as the
-// enumeration builds the list; empty when streams cannot be listed.
+// enumeration builds the list; empty when streams cannot be listed. The
+// first form opens `path` for it, with backup semantics; the second reads
+// them on a handle open for reading, from the start of the file. Neither
+// opens or reads anything once BackupRead has shown itself a stub.
 std::vector<StreamInfo> ListStreams(const std::u16string& path);
+std::vector<StreamInfo> ListStreams(void* file);
 
 // Collecting form: scans the executable at `path` and then each of its
 // streams, appending every matching remover to `found`; never calls Remove.

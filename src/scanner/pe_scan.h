@@ -29,6 +29,9 @@ constexpr uint32_t kWholeRegionLimit = 40960;  // larger regions: first and last
 constexpr uint32_t kRegionSample = 20480;
 constexpr uint32_t kEntryRegionSize = 4096;
 constexpr std::size_t kReadBufferSize = 131072;
+// The first read of every file: enough for the headers and section table of
+// nearly every executable, and all that is read of a file that is none.
+constexpr std::size_t kHeadSize = 4096;
 // Bytes one file may make the scan read; only hostile headers reach it.
 constexpr uint64_t kReadBudget = 64ull << 20;
 
@@ -57,14 +60,18 @@ struct PeScanOutcome {
     double kilobytes = 0;      // sum over the windows read of bytes / 1,024 (whole KB each)
 };
 
-// Scans one file: DOS header, NT headers and section table go into `headers`
-// (the section table is read into `sectionTable`; on a match `headers` still
-// points to it for the remover, and the caller clears it afterwards), then each section's raw data and, when
-// `scanEntryPoint`, the 4,096 bytes at the entry point, until the first match.
-// `buffer` is the read buffer (at least 131,072 bytes). `stop` is polled
-// before every section and every window. Hostile headers are read safely:
-// the section table is looked for after the optional header, only section
-// headers read whole are visited, and nothing is read outside the file.
+// Scans one file: its first 4,096 bytes are read first (the size is asked
+// for only when they fill the read; nothing more is read of a file shorter
+// than 312 bytes or not beginning with "MZ"). DOS header, NT headers and
+// section table go into `headers` (the section table is read into
+// `sectionTable`; on a match `headers` still points to it for the remover,
+// and the caller clears it afterwards), then each section's raw data and,
+// when `scanEntryPoint`, the 4,096 bytes at the entry point are searched,
+// until the first match. `buffer` is the read buffer (at least 131,072
+// bytes); no byte it holds is read again. `stop` is polled before every
+// section and every window. Hostile headers are read safely: the section
+// table is looked for after the optional header, only section headers read
+// whole are visited, and nothing is read outside the file.
 PeScanOutcome ScanPeFile(CReadableFile& file, const CSignatureIndex& index, ExecutableHeaders& headers,
                          std::vector<uint8_t>& sectionTable, std::vector<uint8_t>& buffer, bool scanEntryPoint,
                          const std::function<bool()>& stop);

@@ -1,7 +1,7 @@
 // Files for the analyst tool's scan: a walk over a file or folder tree and
 // files opened for reading, by UTF-8 path. Windows builds use the Win32 file
-// functions (present on every Windows the tool runs on); others use
-// std::filesystem.
+// functions (present on every Windows the tool runs on); others walk with
+// std::filesystem and read with POSIX pread.
 #pragma once
 
 #include <functional>

@@ -1,33 +1,46 @@
 #include "tools/file_walk.h"
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class CStreamFile : public CReadableFile {
+// A file read with pread on a descriptor of its own: opening, the head read
+// and closing are all the system calls a file that is no executable costs;
+// the size is asked for (fstat) only when the scan needs it.
+class CPosixFile : public CReadableFile {
 public:
-    explicit CStreamFile(const fs::path& path) : in_(path, std::ios::binary) {
-        std::error_code ec;
-        size_ = fs::file_size(path, ec);
-        if (ec) size_ = 0;
+    explicit CPosixFile(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)) {}
+    ~CPosixFile() override {
+        if (fd_ >= 0) ::close(fd_);
     }
-    bool IsOpen() const { return static_cast<bool>(in_); }
-    uint64_t Size() override { return size_; }
+    CPosixFile(const CPosixFile&) = delete;
+    CPosixFile& operator=(const CPosixFile&) = delete;
+    bool IsOpen() const { return fd_ >= 0; }
+    uint64_t Size() override {
+        struct stat st;
+        return ::fstat(fd_, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    }
+    // One pread: a regular file reads short only at its end.
     int64_t ReadAt(uint64_t offset, uint8_t* buffer, std::size_t count) override {
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(offset));
-        if (!in_) return -1;
-        in_.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(count));
-        return in_.gcount();
+        if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+        ssize_t n;
+        do {
+            n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
+        } while (n < 0 && errno == EINTR);
+        return n;
     }
 
 private:
-    std::ifstream in_;
-    uint64_t size_ = 0;
+    int fd_;
 };
 
 }  // namespace
@@ -49,7 +62,7 @@ WalkResult WalkFiles(const std::string& utf8Path, const std::function<void(const
 }
 
 std::unique_ptr<CReadableFile> OpenReadableFile(const std::string& utf8Path) {
-    auto file = std::make_unique<CStreamFile>(fs::u8path(utf8Path));
+    auto file = std::make_unique<CPosixFile>(fs::u8path(utf8Path));
     if (!file->IsOpen()) return nullptr;
     return file;
 }

@@ -151,6 +151,53 @@ TEST_F(PeScanTest, HostileSectionTablesStayInsideTheFile) {
     EXPECT_EQ(PeScanResult::Clean, out.result);
 }
 
+// The head read comes first and is all that is read of a file that is no
+// executable; the size is asked for only when the head fills its read; no
+// byte is read twice; sections laid end to end come in one read; a window
+// the buffer holds costs no read.
+TEST_F(PeScanTest, ReadsEveryByteOnceInFewReads) {
+    std::vector<uint8_t> data = FixtureBytes(9, 20000);
+    data[0] = 'T';
+    std::vector<uint8_t> dos = data;  // "MZ", then no "PE" where e_lfanew points
+    dos[0] = 'M';
+    dos[1] = 'Z';
+    dos[60] = 0x80;
+    dos[61] = dos[62] = dos[63] = 0;
+    dos[0x80] = 'X';
+    const FixtureLayout small = WithSignature(2048, 1500);    // the whole file fits the head
+    const FixtureLayout mid = WithSignature(30000, 29000);    // sections end to end
+    const FixtureLayout large = WithSignature(100000, 99000);  // in the last sample
+    const FixtureLayout between = WithSignature(100000, 50000);  // between the samples
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        PeScanResult result;
+        uint64_t reads, sizeQueries;
+    } cases[] = {
+        {"data file", data, PeScanResult::NotExecutable, 1, 0},
+        {"MZ file with no PE headers", dos, PeScanResult::NotExecutable, 1, 0},
+        {"short MZ file", std::vector<uint8_t>(small.bytes.begin(), small.bytes.begin() + 311),
+         PeScanResult::NotExecutable, 1, 0},
+        {"small executable", small.bytes, PeScanResult::Matched, 1, 0},
+        {"sections end to end", mid.bytes, PeScanResult::Matched, 2, 1},
+        {"sampled section", large.bytes, PeScanResult::Matched, 3, 1},
+        {"entry point region already held", between.bytes, PeScanResult::Clean, 3, 1},
+    };
+    for (const auto& c : cases) {
+        CMemoryFile file(c.bytes);
+        const PeScanOutcome out = ScanPeFile(file, index_, headers_, table_, buffer_, true, [] { return false; });
+        EXPECT_EQ(c.result, out.result) << c.name;
+        EXPECT_EQ(c.reads, file.reads) << c.name;
+        EXPECT_EQ(c.sizeQueries, file.sizeQueries) << c.name;
+        EXPECT_FALSE(file.ReadTwice()) << c.name;
+        ASSERT_FALSE(file.ranges.empty()) << c.name;
+        EXPECT_EQ(0u, file.ranges.front().first) << c.name;  // the head first
+    }
+    // What is searched does not change with what the buffer held before.
+    CMemoryFile again(between.bytes);
+    EXPECT_EQ(44.0, ScanPeFile(again, index_, headers_, table_, buffer_, true, [] { return false; }).kilobytes);
+}
+
 TEST_F(PeScanTest, StopEndsTheScanBeforeAnyRegion) {
     const FixtureLayout pe = WithSignature(4096, 100);
     CMemoryFile file(pe.bytes);

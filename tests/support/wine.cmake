@@ -5,6 +5,10 @@
 add_executable(tesmora_test_child ${CMAKE_CURRENT_SOURCE_DIR}/programs/test_child_win.cpp)
 target_link_options(tesmora_test_child PRIVATE -municode)
 
+# The least work a drive or memory scan can do, for bench/product_scan.sh.
+add_executable(tesmora-floor ${CMAKE_CURRENT_SOURCE_DIR}/programs/floor_walker_win.cpp)
+target_link_options(tesmora-floor PRIVATE -municode)
+
 # The test program carries the product's resources, its script among them.
 add_executable(tesmora_win_tests ${win_tests} ${TESMORA_ROOT}/resources/tesmora.rc)
 target_link_libraries(tesmora_win_tests PRIVATE tesmora_test_support gtest_main)
