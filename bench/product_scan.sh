@@ -127,32 +127,19 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-grep -a -o -E 'SIGNATURE_FILE[[:space:]]+[0-9A-Fa-f]+' <(iconv -f UTF-16LE -t UTF-8 "$root/resources/embedded_script.txt") |
-  awk '{print $2}' >"$work/script.hex"
-for n in 0 1 2 3; do "$fixture" --hex-builtin $n; done >"$work/builtin.hex"
-plant() {
-  rm -rf "$drive/planted" && mkdir -p "$drive/planted"
-  "$fixture" "$drive/planted/stanit.exe" --builtin 3
-  "$fixture" "$drive/planted/sober.dll" --dll --pe32plus --builtin 1
-  "$fixture" "$drive/planted/netsky.exe" --plant "$(sed -n 3p "$work/script.hex")"
-  "$fixture" "$drive/planted/mytob.exe" --pe32plus --plant "$(sed -n 8p "$work/script.hex")"
-}
+# Signatures of every tool and the planted samples (bench/signatures.sh).
+# shellcheck source=signatures.sh
+. "$root/bench/signatures.sh"
+write_signatures "$root" "$fixture" "$work"
+plant() { plant_samples "$drive/planted" "$fixture" "$work"; }
 plant
 expected="mytob.exe netsky.exe sober.dll stanit.exe"
-i=0
-: >"$work/db.ndb"
-: >"$work/rules.yar"
-while read -r hex; do
-  i=$((i + 1))
-  echo "Tesmora.Sig$i:0:*:$hex" >>"$work/db.ndb"
-  printf 'rule sig%d { strings: $a = { %s } condition: $a }\n' "$i" "$hex" >>"$work/rules.yar"
-done < <(cat "$work/script.hex" "$work/builtin.hex")
 
 files=$(find "$drive" -type f | wc -l)
 pe_files=$(find "$drive/pe" "$drive/planted" -type f | wc -l)
 mb=$(du -sm "$drive" | cut -f1)
 echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) cores)"
-echo "drive: $files files ($pe_files PE, $((files - pe_files)) data files), $mb MB; signatures: $i"
+echo "drive: $files files ($pe_files PE, $((files - pe_files)) data files), $mb MB; signatures: $signatures"
 
 # One Wine prefix for every Windows run (made by wine_run.sh, kept), its
 # server kept running between the runs, and a private display (the program

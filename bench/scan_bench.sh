@@ -35,29 +35,15 @@ while [ "$(find "$tree" -type f | wc -l)" -lt 2000 ]; do
   copy=$((copy + 1))
 done
 
-# Signatures: the carried script's file signatures and forged bytes of the
-# four built-in records; one planted fixture for each of a few of them.
-grep -a -o -E 'SIGNATURE_FILE[[:space:]]+[0-9A-Fa-f]+' <(iconv -f UTF-16LE -t UTF-8 "$root/resources/embedded_script.txt") |
-  awk '{print $2}' >"$work/script.hex"
-for n in 0 1 2 3; do "$fixture" --hex-builtin $n; done >"$work/builtin.hex"
-mkdir -p "$tree/planted"
-"$fixture" "$tree/planted/stanit.exe" --builtin 3
-"$fixture" "$tree/planted/sober.dll" --dll --pe32plus --builtin 1
-"$fixture" "$tree/planted/netsky.exe" --plant "$(sed -n 3p "$work/script.hex")"
-"$fixture" "$tree/planted/mytob.exe" --pe32plus --plant "$(sed -n 8p "$work/script.hex")"
-
-i=0
-: >"$work/db.ndb"
-: >"$work/rules.yar"
-while read -r hex; do
-  i=$((i + 1))
-  echo "Tesmora.Sig$i:0:*:$hex" >>"$work/db.ndb"
-  printf 'rule sig%d { strings: $a = { %s } condition: $a }\n' "$i" "$hex" >>"$work/rules.yar"
-done < <(cat "$work/script.hex" "$work/builtin.hex")
+# Signatures of every tool and the planted samples (bench/signatures.sh).
+# shellcheck source=signatures.sh
+. "$root/bench/signatures.sh"
+write_signatures "$root" "$fixture" "$work"
+plant_samples "$tree/planted" "$fixture" "$work"
 
 files=$(find "$tree" -type f | wc -l)
 mb=$(du -sm "$tree" | cut -f1)
-echo "files: $files ($mb MB), signatures: $i"
+echo "files: $files ($mb MB), signatures: $signatures"
 cat "$tree"/copy0/*/* >/dev/null 2>&1 || true  # warm the page cache
 
 measure() {  # measure NAME OUTFILE COMMAND...

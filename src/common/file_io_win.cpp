@@ -2,6 +2,8 @@
 
 #include "common/handles_win.h"
 
+#include <cstdio>
+
 bool GetFileSize64(HANDLE file, uint64_t& size) {
     DWORD high = 0;
     SetLastError(NO_ERROR);
@@ -40,4 +42,13 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(const wchar_t* path) {
     }
     bytes.resize(done);
     return bytes;
+}
+
+std::u16string FreshNameTag() {
+    static volatile LONG counter = 0;
+    const unsigned long mixed = static_cast<unsigned long>(GetTickCount() * 2654435761u ^ GetCurrentProcessId() << 16 ^
+                                                           static_cast<DWORD>(InterlockedIncrement(&counter)));
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "%08lx", mixed & 0xFFFFFFFFul);
+    return std::u16string(tag, tag + 8);
 }

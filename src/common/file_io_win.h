@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 // The size of an open file; false when it cannot be read.
@@ -18,3 +19,8 @@ bool SeekFile64(HANDLE file, uint64_t offset);
 bool PathExists(const wchar_t* path);
 // The whole content of the file at `path`; nothing when it cannot be opened or read.
 std::optional<std::vector<uint8_t>> ReadFileBytes(const wchar_t* path);
+
+// Eight hexadecimal digits for the name of a new file or folder, different at
+// every call; the caller creates it exclusively (CREATE_NEW, CreateDirectoryW)
+// and asks again when the name is taken.
+std::u16string FreshNameTag();

@@ -6,7 +6,6 @@
 #include "removal/file_replace_win.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 #include "common/bind_win.h"
@@ -25,14 +24,10 @@ constexpr DWORD kChunk = 1 << 20;
 // A new file beside `path` under a name no one else holds: created with
 // CREATE_NEW, so a file or link planted under the name is never written.
 UniqueHandle CreateSibling(const std::u16string& path, std::u16string& name) {
-    static unsigned counter = 0;
     const std::u16string folder = ContainingFolder(path);
     if (folder.empty()) return UniqueHandle();
     for (int attempt = 0; attempt < 32; ++attempt) {
-        char tag[32];
-        std::snprintf(tag, sizeof tag, "%08lx", static_cast<unsigned long>(GetTickCount() * 2654435761u ^
-                                                                           GetCurrentProcessId() << 16 ^ ++counter));
-        name = folder + u"\\~tsm" + std::u16string(tag, tag + 8) + u".tmp";
+        name = folder + u"\\~tsm" + FreshNameTag() + u".tmp";
         UniqueHandle file(CreateFileW(W(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) return file;

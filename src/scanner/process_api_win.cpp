@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "common/bind_win.h"
+#include "common/file_io_win.h"
 #include "common/handles_win.h"
 #include "common/windows_version_win.h"
 
@@ -253,15 +254,13 @@ bool CProcessApi::WritePsapiCopy() {
     std::memset(psapiPath_, 0, sizeof psapiPath_);
     if (n == 0 || n + 12 + sizeof kName / sizeof kName[0] > 260) return false;
     for (unsigned attempt = 0; attempt < 32; ++attempt) {
-        wchar_t folder[260];
-        _snwprintf(folder, 260, L"%lstsm%08lx", temp,
-                   static_cast<unsigned long>(GetTickCount() * 2654435761u ^ GetCurrentProcessId() << 12 ^ attempt));
-        folder[259] = 0;
-        if (!CreateDirectoryW(folder, nullptr)) {
+        const std::u16string tag = FreshNameTag();
+        const std::wstring folder = std::wstring(temp, n) + L"tsm" + std::wstring(tag.begin(), tag.end());
+        if (!CreateDirectoryW(folder.c_str(), nullptr)) {
             if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
             return false;
         }
-        std::wstring path = std::wstring(folder) + kName;
+        const std::wstring path = folder + kName;
         UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                       nullptr));
         DWORD written = 0;
@@ -269,7 +268,7 @@ bool CProcessApi::WritePsapiCopy() {
         if (!file || !WriteFile(file.get(), g_psapiImage, size, &written, nullptr) || written != size) {
             file.reset();
             DeleteFileW(path.c_str());
-            RemoveDirectoryW(folder);
+            RemoveDirectoryW(folder.c_str());
             return false;
         }
         std::memcpy(psapiPath_, path.c_str(), (path.size() + 1) * sizeof(wchar_t));

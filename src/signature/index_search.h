@@ -55,6 +55,13 @@ const SignatureIndexEntry* SearchScalar(const SearchKind& kind, const uint8_t* b
 
 #if defined(__x86_64__) || defined(__i386__)
 #define TESMORA_X86_KERNELS 1
+// 32-bit Windows starts threads on 4-byte aligned stacks; vector spills need
+// more: the kernels realign on entry there.
+#if defined(__i386__) && defined(_WIN32)
+#define TESMORA_REALIGN __attribute__((force_align_arg_pointer))
+#else
+#define TESMORA_REALIGN
+#endif
 const SignatureIndexEntry* SearchSse2(const SearchKind& kind, const uint8_t* bytes, std::size_t length,
                                       std::size_t& start);
 const SignatureIndexEntry* SearchSsse3(const SearchKind& kind, const uint8_t* bytes, std::size_t length,

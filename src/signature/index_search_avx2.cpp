@@ -9,11 +9,6 @@
 
 #include <immintrin.h>
 
-#if defined(__i386__) && defined(_WIN32)
-#define TESMORA_REALIGN __attribute__((force_align_arg_pointer))
-#else
-#define TESMORA_REALIGN
-#endif
 
 namespace {
 

@@ -22,11 +22,6 @@
 
 #include <algorithm>
 
-#if defined(__i386__) && defined(_WIN32)
-#define TESMORA_REALIGN __attribute__((force_align_arg_pointer))
-#else
-#define TESMORA_REALIGN
-#endif
 #define TESMORA_AVX512 __attribute__((target("avx512f,avx512bw")))
 
 namespace {

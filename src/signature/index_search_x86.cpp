@@ -12,12 +12,6 @@
 
 #include <immintrin.h>
 
-// 32-bit Windows starts threads on 4-byte aligned stacks; vector spills need 16.
-#if defined(__i386__) && defined(_WIN32)
-#define TESMORA_REALIGN __attribute__((force_align_arg_pointer))
-#else
-#define TESMORA_REALIGN
-#endif
 
 namespace {
 

@@ -61,6 +61,15 @@ protected:
     CRemovalSession session_;
 };
 
+// Whether a rewrite left its temporary file (~tsm*.tmp) in `dir`.
+bool TemporaryLeftIn(const std::u16string& dir) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(W(dir + u"\\~tsm*"), &found);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    return true;
+}
+
 constexpr char kLocalhost[] = "\r\n127.0.0.1\t\tlocalhost\r\n";
 
 TEST_F(HostsTest, RestoreBacksUpAndDisablesEveryEntry) {
@@ -144,10 +153,7 @@ TEST_F(HostsTest, ProtectedHostsFileIsRewrittenAndKeepsItsAttributes) {
     EXPECT_EQ(kept, GetFileAttributesW(W(hosts_.path())) & kept);
     SetFileAttributesW(W(hosts_.path()), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ("# 1.2.3.4 www.av.com\r\n", ReadBytes(hosts_.path()));
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW(W(dir_ + u"\\~tsm*"), &found);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, find);
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    EXPECT_FALSE(TemporaryLeftIn(dir_));
 }
 
 // With the hosts folder on a nearly full disk (TESMORA_FULL_DISK names the
@@ -174,10 +180,7 @@ TEST_F(HostsTest, RewriteThatRunsOutOfSpaceLeavesTheOldFile) {
     EXPECT_EQ("<missing>", ReadBytes(backup_.path()));
     EXPECT_EQ(0u, changes());
     DeleteFileW(W(filler));
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW(W(dir_ + u"\\~tsm*"), &found);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, find);
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    EXPECT_FALSE(TemporaryLeftIn(dir_));
 }
 
 class IniTest : public ::testing::Test {

@@ -82,7 +82,9 @@ TEST_F(PeScanTest, LargeRegionsAreSampledAtBothEnds) {
         const FixtureLayout pe = WithSignature(c.size, c.at);
         const PeScanOutcome out = Scan(pe.bytes);
         EXPECT_EQ(c.found, out.result == PeScanResult::Matched) << c.size << " at " << c.at;
-        if (!c.found) EXPECT_EQ(c.kilobytes, out.kilobytes) << c.size;
+        if (!c.found) {
+            EXPECT_EQ(c.kilobytes, out.kilobytes) << c.size;
+        }
     }
 }
 
