@@ -20,4 +20,4 @@ function(tesmora_glob out)
 endfunction()
 
 # Platform-free subsystems, in the order the data flows.
-set(TESMORA_CORE_DIRS common script signature scanner removal removers scan cli)
+set(TESMORA_CORE_DIRS common script signature scanner quarantine removal removers scan report cli)
