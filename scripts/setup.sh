@@ -17,7 +17,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(
-  cmake ninja-build g++ clang python3 googletest
+  cmake ninja-build g++ clang python3 python3-jsonschema googletest
   g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   xvfb x11-utils imagemagick xxd

@@ -11,7 +11,9 @@
 #include "common/bind_win.h"
 #include "common/string_table.h"
 #include "common/text16.h"
+#include "quarantine/quarantine.h"
 #include "removal/reboot_flag.h"
+#include "report/report_file_win.h"
 #include "scan/report.h"
 #include "scan/scan_phases_win.h"
 
@@ -284,6 +286,7 @@ INT_PTR CRemovalToolDlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void CRemovalToolDlg::OnInitDialog() {
+    startTime_ = UtcNow();
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
@@ -438,6 +441,8 @@ void CRemovalToolDlg::PrintCommandLine() {
     controller_->SetAppend(options.append);
     controller_->SetLogEnabled(options.logEnabled);
     controller_->SetLogFileName(options.logFileName);
+    controller_->SetScanOnly(options.scanOnly);
+    reportFileName_ = options.reportFileName;
     std::unique_ptr<DriveListNode>* tail = &drives_;
     for (const std::u16string& d : options.drives) {
         *tail = std::make_unique<DriveListNode>();
@@ -495,7 +500,8 @@ void CRemovalToolDlg::PrintHostLine() {
     host[sizeof host - 1] = 0;
     wchar_t wide[300] = {};
     MultiByteToWideChar(CP_ACP, 0, host, -1, wide, 300);
-    Print(HostLineText(U(wide), address), 0);
+    hostName_ = U(wide);
+    Print(HostLineText(hostName_, address), 0);
 }
 
 void CRemovalToolDlg::PrintReport() {
@@ -540,7 +546,7 @@ void CRemovalToolDlg::OnExit() {
 
 void CRemovalToolDlg::ScanFinished(ScanResultCode code) {
     lastResult_ = code;
-    const std::u16string text = ResultText(code);
+    const std::u16string text = ResultText(code, controller_->IsScanOnly());
     if (!text.empty()) Print(text, 0);
     PrintReport();
     const ScanStatistics& s = controller_->GetStatistics();
@@ -575,9 +581,41 @@ void CRemovalToolDlg::Ending() {
         MessageBoxW(window_, W(LoadText(IDS_REBOOT_QUESTION)), W(LoadText(IDS_WINDOW_TITLE)), MB_YESNO) == IDYES) {
         RebootSystem(window_);
     }
+    const int32_t exitCode = ProgramExitCode({administrator_, scanStarted_, lastResult_, malwareFound_});
+    if (!reportFileName_.empty()) WriteReport(exitCode);
     drives_.reset();
     controller_.reset();
-    EndWindow(ProgramExitCode({administrator_, scanStarted_, lastResult_, malwareFound_}));
+    EndWindow(exitCode);
+}
+
+void CRemovalToolDlg::WriteReport(int32_t exitCode) {
+    RunFacts run;
+    run.programVersion = GetFileVersionText();
+    run.hostName = hostName_;
+    run.start = startTime_;
+    run.end = UtcNow();
+    run.commandLine = U(GetCommandLineW());
+    run.windows = QueryWindowsFacts();
+    run.administrator = administrator_;
+    run.scanStarted = scanStarted_;
+    run.exitCode = exitCode;
+    run.rebootRequired = IsRebootRequired();
+    static const CDetectionJournal kNothing;
+    const CDetectionJournal* journal = &kNothing;
+    if (controller_ != nullptr) {
+        run.scanOnly = controller_->IsScanOnly();
+        run.counters = controller_->GetStatistics();
+        journal = &controller_->Journal();
+    }
+    run.resultCode = lastResult_;
+    run.resultText = ResultText(lastResult_, run.scanOnly);
+    while (!run.resultText.empty() && (run.resultText.front() == u'\r' || run.resultText.front() == u'\n')) {
+        run.resultText.erase(0, 1);
+    }
+    while (!run.resultText.empty() && (run.resultText.back() == u'\r' || run.resultText.back() == u'\n')) {
+        run.resultText.pop_back();
+    }
+    WriteReportFile(reportFileName_, ReportJson(run, *journal));
 }
 
 void CRemovalToolDlg::EndWindow(int code) {

@@ -9,8 +9,10 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "report/json_report.h"
 #include "scan/scan_controller.h"
 
+class CQuarantine;
 class CScanHost;
 
 class CRemovalToolDlg : public CScanOutput {
@@ -48,6 +50,7 @@ private:
     void PrintHostLine();
     void PrintReport();
     void WriteLogFile(const std::u16string& name);
+    void WriteReport(int32_t exitCode);
     std::u16string PaneText();
 
     CScanHost& host_;
@@ -70,6 +73,10 @@ private:
     int32_t lastResult_ = 0;
     bool ended_ = false;
     std::u16string programName_;
+    std::u16string hostName_;
+    std::u16string reportFileName_;
+    std::unique_ptr<CQuarantine> quarantine_;
+    UtcTime startTime_;
 };
 
 // The Windows side of the command line: the log file access test.

@@ -21,7 +21,7 @@ std::u16string_view Trim(std::u16string_view s) {
     return s;
 }
 
-enum class Option { kNone, kHelp, kSilent, kLog, kNoLog, kAppend };
+enum class Option { kNone, kHelp, kSilent, kLog, kNoLog, kAppend, kScanOnly, kReport };
 
 Option LookUpOption(std::u16string_view token) {
     static const struct {
@@ -30,7 +30,7 @@ Option LookUpOption(std::u16string_view token) {
     } kTable[] = {
         {u"?", Option::kHelp},       {u"H", Option::kHelp},    {u"HELP", Option::kHelp},
         {u"SILENT", Option::kSilent}, {u"LOG", Option::kLog},   {u"NOLOG", Option::kNoLog},
-        {u"APPEND", Option::kAppend},
+        {u"APPEND", Option::kAppend}, {u"SCANONLY", Option::kScanOnly}, {u"REPORT", Option::kReport},
     };
     const std::u16string_view name = token.substr(1);  // after '/' or '-'
     for (const auto& entry : kTable) {
@@ -96,6 +96,7 @@ CommandLineOptions ParseCommandLine(std::u16string_view commandLine, std::u16str
     while (!line.empty() && (IsBlank(line.back()) || line.back() == u'\t')) line.pop_back();
     options.logFileName = Format16(u"%s.log", {programName});
 
+    bool expectReportName = false;
     bool expectName = false, seenLog = false, seenNoLog = false, seenAppend = false;
     bool warnedLogNoLog = false, warnedAppendNoLog = false;
     const char16_t* const begin = line.c_str();
@@ -110,6 +111,19 @@ CommandLineOptions ParseCommandLine(std::u16string_view commandLine, std::u16str
         std::u16string_view text = Trim(std::u16string_view(token, static_cast<std::size_t>(end - token + 1)));
         if (text.size() >= 2 && text.front() == u'"' && text.back() == u'"') text = text.substr(1, text.size() - 2);
 
+        if (expectReportName) {
+            expectReportName = false;
+            if (IsOption(text)) {
+                say(LoadText(IDS_REPORT_NAME_MISSING));  // and the option is read as such
+            } else {
+                if (text.find_first_of(u"*?") != std::u16string_view::npos || text.size() > kMaxTokenLength) {
+                    say(LoadText(IDS_REPORT_NAME_INVALID));
+                } else {
+                    options.reportFileName = std::u16string(text);
+                }
+                continue;
+            }
+        }
         if (expectName) {
             expectName = false;
             if (IsOption(text)) {
@@ -170,6 +184,13 @@ CommandLineOptions ParseCommandLine(std::u16string_view commandLine, std::u16str
             seenAppend = true;
             options.append = true;
             break;
+        case Option::kScanOnly:
+            options.scanOnly = true;
+            break;
+        case Option::kReport:
+            options.reportFileName.clear();
+            expectReportName = true;
+            break;
         case Option::kNone:
             say(Format16(LoadText(IDS_INVALID_OPTION), {text}));
             break;
@@ -183,7 +204,10 @@ CommandLineOptions ParseCommandLine(std::u16string_view commandLine, std::u16str
             say(Format16(LoadText(IDS_LOG_ACCESS_FAILED), {options.logFileName}));
         }
     }
+    if (expectReportName) say(LoadText(IDS_REPORT_NAME_MISSING));
+    if (!options.reportFileName.empty()) say(Format16(LoadText(IDS_REPORT_SAVING), {options.reportFileName}));
     if (options.silent) say(LoadText(IDS_SILENT_MODE));
+    if (options.scanOnly) say(LoadText(IDS_SCAN_ONLY_MODE));
     return options;
 }
 

@@ -28,6 +28,8 @@ struct CommandLineOptions {
     bool append = false;
     bool logEnabled = true;
     std::u16string logFileName;
+    bool scanOnly = false;             // /SCANONLY
+    std::u16string reportFileName;     // /REPORT file; empty: no report
     std::vector<std::u16string> drives;  // as typed, in command-line order
     // Option messages in print order (the banner and hint lines not included).
     std::vector<CommandLineMessage> messages;

@@ -3,6 +3,10 @@
 #pragma once
 
 bool IsRebootRequired();
+// Sets the flag and counts one more deferred operation.
 void SetRebootRequired();
+// Deferred operations of the program run so far: a primitive that returned
+// "done or scheduled" scheduled when this grew during its call.
+unsigned DeferredOperationCount();
 // Called once when the application object is created.
 void ClearRebootRequired();

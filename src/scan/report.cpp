@@ -53,7 +53,8 @@ std::array<std::u16string, 16> FormatReportLines(const ScanStatistics& s) {
     };
 }
 
-std::u16string ResultText(int32_t code) {
+std::u16string ResultText(int32_t code, bool scanOnly) {
+    if (scanOnly && code == kScanMalwareRemoved) return LoadText(IDS_RESULT_MALWARE_FOUND);
     static const struct {
         int32_t code;
         StringId text;

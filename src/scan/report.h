@@ -15,7 +15,8 @@ std::array<std::u16string, 16> FormatReportLines(const ScanStatistics& statistic
 std::u16string FormatFixed2(double value);
 
 // The result text printed for a scan's code, or empty when the code has none.
-std::u16string ResultText(int32_t code);
+// A scan that only detected says so instead of "removed".
+std::u16string ResultText(int32_t code, bool scanOnly = false);
 
 // The version resource's "3, 0, 1, 16" as "3.0.1.16".
 std::u16string VersionTextFromResource(std::u16string_view fileVersion);

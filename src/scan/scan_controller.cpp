@@ -3,6 +3,9 @@
 #include <map>
 
 #include "common/string_table.h"
+#include "common/text16.h"
+#include "removers/removal_system.h"
+#include "report/journaled_removal.h"
 #include "removers/remover.h"
 #include "script/parser.h"
 #include "signature/hex_codec.h"
@@ -116,24 +119,83 @@ int32_t CScanController::WaitForScan() {
     return result_.load();
 }
 
+namespace {
+
+// The journaled system in place of the one installed, while it lives.
+class CJournaledScope {
+public:
+    CJournaledScope(CDetectionJournal& journal, CQuarantine* quarantine, ScanStatistics& statistics)
+        : system_(GetRemovalSystem(), journal, quarantine, statistics), previous_(UseRemovalSystem(&system_)) {}
+    ~CJournaledScope() { UseRemovalSystem(previous_); }
+    CJournaledScope(const CJournaledScope&) = delete;
+    CJournaledScope& operator=(const CJournaledScope&) = delete;
+
+private:
+    CJournaledRemovalSystem system_;
+    CRemovalSystem* previous_;
+};
+
+}  // namespace
+
 void CScanController::RunScan() {
+    journal_.Clear();
+    bool stopped = false;
+    const int32_t code = RunPhases(stopped);
+    Finish(code, stopped);
+}
+
+int32_t CScanController::RunPhases(bool& stopped) {
     static constexpr int32_t kOrder[] = {0, 2, 1};
+    const CJournaledScope journaled(journal_, quarantine_, statistics_);
     for (int32_t kind : kOrder) {
         for (auto& phase : phases_) {
             if (phase->GetKind() != kind) continue;
             const int32_t code = kind == 1 ? phase->Scan(pathBuffer_, nullptr, drives_)
                                            : phase->Scan(nullptr, &window_, nullptr);
             if (IsStopRequested()) {
-                Finish(code, true);
-                return;
+                stopped = true;
+                return code;
             }
         }
     }
-    if (IsStopRequested()) {
-        Finish(kScanAborted, true);
-    } else {
-        Finish(kScanCompleted, false);
+    stopped = IsStopRequested();
+    return stopped ? kScanAborted : kScanCompleted;
+}
+
+void CScanController::HandleDetection(CMalwareRemover& remover, const char16_t* path, const void* detail,
+                                      DetectionSource source, bool moreFollow) {
+    DetectionRecord record;
+    record.source = source;
+    record.family = remover.GetFamilyName();
+    record.variant = remover.GetVariantName();
+    if (path != nullptr) record.path = path;
+    if (source == DetectionSource::Memory && detail != nullptr) {
+        if (path == nullptr) {  // a scripted hit: every infected process
+            for (const InfectedProcessRecord& p : *static_cast<const std::vector<InfectedProcessRecord>*>(detail)) {
+                record.processes.push_back({p.path, p.processId});
+            }
+        } else {
+            record.processes.push_back({path, *static_cast<const uint32_t*>(detail)});
+        }
     }
+    if (!scanOnly_) {
+        journal_.Begin(std::move(record));
+        remover.Remove(*this, path, detail, source, moreFollow);
+        journal_.End();
+        return;
+    }
+    const std::u16string name = Format16(u"%s.%s", {remover.GetFamilyName(), remover.GetVariantName()});
+    const std::u16string headline = path != nullptr && source == DetectionSource::File
+                                        ? Format16(LoadText(IDS_FOUND_IN_FILE), {path})
+                                        : std::u16string(LoadText(IDS_FOUND_IN_MEMORY));
+    PrintHighlighted(name, headline.c_str());
+    Print(LoadText(IDS_SCAN_ONLY_DETECTED));
+    ActionRecord none;
+    none.kind = ActionKind::None;
+    none.outcome = ActionOutcome::Skipped;
+    record.actions.push_back(std::move(none));
+    journal_.Begin(std::move(record));
+    journal_.End();
 }
 
 void CScanController::Finish(int32_t code, bool posted) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/worker_thread.h"
+#include "report/detection_journal.h"
 #include "removers/remover.h"
 #include "scan/scan_types.h"
 #include "script/model.h"
@@ -18,6 +19,7 @@
 class CDiagnosticSink;
 class CFolderLookup;
 class CMalwareScript;
+class CQuarantine;
 
 // What the controller needs of the system it runs on.
 class CScanHost {
@@ -86,6 +88,20 @@ public:
     const CSignatureIndex& Index() const { return index_; }
     bool HasDescriptionWithoutMemorySignature() const { return descriptionWithoutMemorySignature_; }
 
+    // Scan only: every detection is printed and counted, and nothing on the
+    // system is changed (no remover runs).
+    void SetScanOnly(bool v) { scanOnly_ = v; }
+    bool IsScanOnly() const { return scanOnly_; }
+    // Where removals keep copies of the files they change (not owned; null: none).
+    void SetQuarantine(CQuarantine* quarantine) { quarantine_ = quarantine; }
+    // The detections of the last scan with the actions taken on each.
+    const CDetectionJournal& Journal() const { return journal_; }
+
+    // A scanner's detection: written down, then handed to `remover` (or, scan
+    // only, just reported). Arguments as CMalwareRemover::Remove takes them.
+    void HandleDetection(CMalwareRemover& remover, const char16_t* path, const void* detail, DetectionSource source,
+                         bool moreFollow);
+
     void SetSilent(bool v) { silent_ = v; }
     bool IsSilent() const { return silent_; }
     void SetAppend(bool v) { append_ = v; }
@@ -105,6 +121,9 @@ public:
 
 private:
     void RunScan();
+    // The phases in order, under the journaled removal system; `stopped` when a
+    // stop request ended them.
+    int32_t RunPhases(bool& stopped);
     void Finish(int32_t code, bool posted);
 
     CScanOutput& output_;
@@ -125,6 +144,9 @@ private:
     const DriveListNode* drives_ = nullptr;
     std::optional<bool> administrator_;
     bool silent_ = false;
+    bool scanOnly_ = false;
+    CQuarantine* quarantine_ = nullptr;
+    CDetectionJournal journal_;
     bool append_ = false;
     bool logEnabled_ = false;
     CSignatureIndex index_;

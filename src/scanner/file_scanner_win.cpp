@@ -270,7 +270,7 @@ void CFileScanner::ScanFile(const std::u16string& path, FileStreams* streams) {
     const uint32_t noProcess = 0;
     {
         CDetectedFileScope detected(path, identity);
-        out.match->remover->Remove(c, path.c_str(), &noProcess, DetectionSource::File, false);
+        c.HandleDetection(*out.match->remover, path.c_str(), &noProcess, DetectionSource::File, false);
     }
     api.Headers().matchOffset = 0;
     api.Headers().sectionTable = nullptr;

@@ -135,11 +135,11 @@ void CMemoryHits::RecordScripted(CMalwareRemover* remover, std::u16string_view p
 void CMemoryHits::Dispatch(CScanController& controller) const {
     for (std::size_t i = 0; i < builtins_.size(); ++i) {
         const BuiltinMemoryHit& hit = builtins_[i];
-        hit.remover->Remove(controller, hit.modulePath, &hit.processId, DetectionSource::Memory,
-                            i + 1 < builtins_.size());
+        controller.HandleDetection(*hit.remover, hit.modulePath, &hit.processId, DetectionSource::Memory,
+                                   i + 1 < builtins_.size());
     }
     for (const ScriptMemoryHit& hit : scripted_) {
-        hit.remover->Remove(controller, nullptr, &hit.processes, DetectionSource::Memory, true);
+        controller.HandleDetection(*hit.remover, nullptr, &hit.processes, DetectionSource::Memory, true);
     }
 }
 

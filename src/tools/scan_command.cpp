@@ -7,6 +7,7 @@
 
 #include "common/text16.h"
 #include "removers/remover.h"
+#include "report/json_report.h"
 #include "scan/scan_controller.h"
 #include "scanner/pe_scan.h"
 #include "tools/commands.h"
@@ -51,7 +52,7 @@ struct ScanCounts {
 
 class CScanRun {
 public:
-    explicit CScanRun(const CSignatureIndex& index) : index_(index) {}
+    CScanRun(const CSignatureIndex& index, bool json) : index_(index), json_(json) {}
 
     void ScanPath(const std::string& path) {
         if (WalkFiles(path, [this](const std::string& file) { ScanFile(file); }) == WalkResult::Missing) {
@@ -62,6 +63,7 @@ public:
 
     ScanCounts counts;
     std::string report;
+    std::vector<DetectionRecord> detections;  // --json
 
 private:
     void ScanFile(const std::string& path) {
@@ -78,6 +80,15 @@ private:
         if (out.result != PeScanResult::Matched) return;
         ++counts.detected;
         const CMalwareRemover& r = *out.match->remover;
+        if (json_) {
+            DetectionRecord record;
+            record.source = DetectionSource::File;
+            record.family = r.GetFamilyName();
+            record.variant = r.GetVariantName();
+            record.path = Utf8ToUtf16(path);
+            detections.push_back(std::move(record));
+            return;
+        }
         report += path + "\t" + Utf16ToUtf8(r.GetFamilyName()) + "." + Utf16ToUtf8(r.GetVariantName()) +
                   "\n";
         if (report.size() > 65536) Flush();
@@ -91,12 +102,13 @@ public:
 
 private:
     const CSignatureIndex& index_;
+    const bool json_;
     ExecutableHeaders headers_;
     std::vector<uint8_t> table_, buffer_;
 };
 
 int Usage(const std::string& problem) {
-    WriteErr("tesmora-sig scan: " + problem + "\nusage: tesmora-sig scan [--script SCRIPT] PATH...\n");
+    WriteErr("tesmora-sig scan: " + problem + "\nusage: tesmora-sig scan [--json] [--script SCRIPT] PATH...\n");
     return 2;
 }
 
@@ -104,9 +116,12 @@ int Usage(const std::string& problem) {
 
 int RunScanCommand(int argc, char** argv) {
     const char* scriptPath = nullptr;
+    bool json = false;
     std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--script") == 0) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            json = true;
+        } else if (std::strcmp(argv[i], "--script") == 0) {
             if (i + 1 >= argc) return Usage("--script needs a file");
             scriptPath = argv[++i];
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -124,13 +139,21 @@ int RunScanCommand(int argc, char** argv) {
     CScanController controller(output, host, TakeBuiltinRemovers(), {});
     if (controller.ConstructionResult() != 0) return 2;
 
-    CScanRun run(controller.Index());
+    CScanRun run(controller.Index(), json);
     for (const std::string& p : paths) run.ScanPath(p);
     run.Flush();
     const ScanCounts& c = run.counts;
+    if (json) {
+        WriteOut("{\n  \"format\": \"tesmora-scan/1\",\n  \"files\": " + std::to_string(c.files) +
+                 ",\n  \"executables\": " + std::to_string(c.executables) + ",\n  \"unreadable\": " +
+                 std::to_string(c.unreadable) + ",\n  \"detections\": " + DetectionsJson(run.detections, "  ") +
+                 "\n}\n");
+    }
     WriteErr("tesmora-sig scan: " + std::to_string(c.files) + " files, " + std::to_string(c.executables) +
              " executables, " + std::to_string(static_cast<uint64_t>(c.kilobytes)) + " KB read, " +
              std::to_string(c.detected) + " detected" +
              (c.unreadable != 0 ? ", " + std::to_string(c.unreadable) + " unreadable" : std::string()) + "\n");
-    return c.detected != 0 ? 1 : 0;
+    // A path that could not be read is no clean result.
+    if (c.detected != 0) return 1;
+    return c.unreadable != 0 ? 2 : 0;
 }

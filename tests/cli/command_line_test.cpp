@@ -130,6 +130,42 @@ TEST(ParseCommandLineTest, OptionsAndMessages) {
     }
 }
 
+TEST(ParseCommandLineTest, ScanOnlyAndReportOptions) {
+    const std::u16string log = T(IDS_LOG_SAVING, u"tesmora.log");
+    const std::u16string silent = T(IDS_SILENT_MODE), scanOnly = T(IDS_SCAN_ONLY_MODE);
+    const std::u16string missing = T(IDS_REPORT_NAME_MISSING), invalid = T(IDS_REPORT_NAME_INVALID);
+    const struct {
+        const char16_t* line;
+        bool scanOnly, silent;
+        const char16_t* report;
+        std::vector<std::u16string> messages;
+        std::vector<std::u16string> drives;
+    } kCases[] = {
+        {u"t.exe /SCANONLY C:", true, false, u"", {log, scanOnly}, {u"C:"}},
+        {u"t.exe -scanonly /SILENT", true, true, u"", {log, silent, scanOnly}, {}},
+        {u"t.exe /REPORT r.json C:", false, false, u"r.json", {log, T(IDS_REPORT_SAVING, u"r.json")}, {u"C:"}},
+        {u"t.exe /report \"my report.json\" /SCANONLY", true, false, u"my report.json",
+         {log, T(IDS_REPORT_SAVING, u"my report.json"), scanOnly}, {}},
+        // The token after /REPORT is its name, even one that looks like a drive.
+        {u"t.exe /REPORT C: D:", false, false, u"C:", {log, T(IDS_REPORT_SAVING, u"C:")}, {u"D:"}},
+        // An option in the name's place is still read as that option.
+        {u"t.exe /REPORT /SILENT", false, true, u"", {missing, log, silent}, {}},
+        {u"t.exe /REPORT r*.json D:", false, false, u"", {invalid, log}, {u"D:"}},
+        {u"t.exe /REPORT a.json /REPORT b.json", false, false, u"b.json", {log, T(IDS_REPORT_SAVING, u"b.json")}, {}},
+        {u"t.exe /REPORT a.json /REPORT", false, false, u"", {log, missing}, {}},
+        {u"t.exe /SILENT /REPORT ", false, true, u"", {log, missing, silent}, {}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.line));
+        const Parsed p = Parse(c.line);
+        EXPECT_EQ(c.scanOnly, p.options.scanOnly);
+        EXPECT_EQ(c.silent, p.options.silent);
+        EXPECT_EQ(std::u16string(c.report), p.options.reportFileName);
+        EXPECT_EQ(c.drives, p.options.drives);
+        EXPECT_EQ(c.messages, p.messages);
+    }
+}
+
 TEST(ParseCommandLineTest, DriveLettersInOrderAsTyped) {
     static const struct {
         const char16_t* line;
