@@ -24,6 +24,21 @@ run() {
 }
 text() { iconv -f UTF-16LE -t UTF-8 "$1"; }
 golden="$(dirname "$(realpath "$0")")/found_scan.golden"
+source_dir="$(dirname "$(realpath "$0")")/../.."
+# report_check REPORT LOG PYTHON: the report is valid against the schema, its
+# counters are the log's, and the Python condition on `r` (the document) holds.
+report_check() {
+  [ -f "$1" ] || { fail "no report $1"; return; }
+  local out
+  out="$(python3 "$source_dir/tests/support/check_report.py" "$source_dir/docs/report.schema.json" "$1" ${2:+--log "$2"} 2>&1)" ||
+    { fail "$1: $out"; return; }
+  python3 -c "import json, sys; r = json.load(open(sys.argv[1], encoding='utf-8')); sys.exit(0 if ($3) else 1)" "$1" ||
+    fail "$1 does not hold: $3 ($(cat "$1"))"
+}
+plant() {
+  timeout 120 bash "$wine_run" -- "$fixture" 'Z:'"$(printf '%s' "$work/$1" | tr / '\\')" "${@:2}" >/dev/null 2>&1 ||
+    fail "fixture $1 not written"
+}
 # normalize LOG: the log as UTF-8 text with what differs between runs (time,
 # build date, host, process and module counts, durations) as placeholders.
 normalize() {
@@ -120,6 +135,27 @@ if [ -f found.log ]; then
   [ "$(text found.log | grep -c $'^scanned modules:\t\t\t[1-9]')" -eq 1 ] || fail "the memory scan listed no modules"
 fi
 [ ! -e infected/sample.exe ] || fail "the sample is still on the drive"
+
+# Scan only: found, printed and counted as before, the drive left byte for
+# byte, exit code 1; the report says what was found and that nothing was done.
+plant infected/sample.exe --builtin 0
+drive_before="$(cd infected && sha256sum -- *)"
+run 1 infected /SILENT /SCANONLY /LOG scanonly.log /REPORT scanonly.json D:
+[ "$(cd infected && sha256sum -- *)" = "$drive_before" ] || fail "scan only changed the drive"
+has scanonly.log "- Scan only, nothing on the system will be changed."
+has scanonly.log "Sober.J was found in file D:\\sample.exe !"
+has scanonly.log "detected, no action taken (scan only)"
+! text scanonly.log | grep -q "successfully removed" || fail "scan only reported a removal"
+report_check scanonly.json scanonly.log 'r["scanOnly"] and r["exitCode"] == 1 and r["counters"]["infectedFiles"] == 1 and r["counters"]["removedFiles"] == 0 and [(d["family"], d["variant"], d["path"], d["actions"]) for d in r["detections"]] == [("Sober", "J", "D:\\sample.exe", [{"action": "none", "outcome": "skipped (scan only)"}])]'
+
+# The same drive cleaned, with a report of what was done.
+run 1 infected /SILENT /LOG removal.log /REPORT removal.json D:
+[ ! -e infected/sample.exe ] || fail "the sample is still on the drive after the removal run"
+report_check removal.json removal.log 'not r["scanOnly"] and r["exitCode"] == 1 and r["administrator"] and r["scanStarted"] and r["counters"]["removedFiles"] >= 1 and any(a["action"] == "delete" and a["target"] == "D:\\sample.exe" and a["outcome"] == "removed" for d in r["detections"] for a in d["actions"]) and r["startTime"] <= r["endTime"] and "/REPORT removal.json" in r["commandLine"] and r["windows"]["programBits"] in (32, 64)'
+
+# Without administrator rights the report says so beside the exit code.
+TESMORA_TEST_ADMINISTRATOR=0 run 254 empty /SILENT /NOLOG /REPORT guest.json D:
+report_check guest.json "" 'r["exitCode"] == -2 and not r["administrator"]'
 
 # The 32-bit program reaches its wide functions through the Unicode layer:
 # from unicows.dll on 9x/ME (never loaded elsewhere). Without it on 9x/ME the

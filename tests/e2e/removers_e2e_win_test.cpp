@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "common/text16.h"
 #include "common/wow64_win.h"
 #include "removers/remover.h"
+#include "removal/reboot_flag.h"
 #include "removers/stanit_repair.h"
 #include "support/builtin_support.h"
 #include "support/e2e_win_support.h"
@@ -399,6 +402,122 @@ TEST_F(RemoverE2E, EveryFamilyDetectedAndRemovedByARealScan) {
         process.reset();
         DeleteFileW(c.file.c_str());
     }
+}
+
+// Every value below `subkey` of `root`, key by key, as text ("" when the key is missing).
+std::wstring RegistryDump(HKEY root, const std::wstring& subkey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return L"";
+    std::wstring dump = L"[" + subkey + L"]\n";
+    std::vector<std::wstring> children;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[16384];
+        DWORD nameLength = 16384, type = 0, size = 0;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        std::vector<BYTE> data(size + 2);
+        nameLength = 16384;
+        RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &size);
+        dump += std::wstring(name) + L"=" + std::to_wstring(type) + L":";
+        for (DWORD b = 0; b < size; ++b) dump += L"0123456789abcdef"[data[b] >> 4], dump += L"0123456789abcdef"[data[b] & 15];
+        dump += L"\n";
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        children.emplace_back(name);
+    }
+    RegCloseKey(key);
+    for (const std::wstring& child : children) dump += RegistryDump(root, subkey + L"\\" + child);
+    return dump;
+}
+
+// The keys the removers of every family act on, the Run keys of every user included.
+std::wstring RemovalRegistryState() {
+    std::wstring state;
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        for (const wchar_t* key : {L"Software\\Microsoft\\Windows\\CurrentVersion", L"Software\\Microsoft\\OLE",
+                                   L"SYSTEM\\CurrentControlSet\\Control\\Lsa",
+                                   L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess"}) {
+            state += RegistryDump(root, key);
+        }
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        if (RegEnumKeyExW(HKEY_USERS, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        state += RegistryDump(HKEY_USERS, std::wstring(name) + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    }
+    return state;
+}
+
+TEST_F(RemoverE2E, ScanOnlyFindsEveryFamilyAndChangesNothing) {
+    const std::vector<FamilyCase> cases = Cases();
+    std::vector<std::wstring> files{HostsPath()};
+    std::vector<std::unique_ptr<Sleeper>> processes;
+    for (const FamilyCase& c : cases) {
+        ASSERT_TRUE(Write(c.file, c.image())) << c.name;
+        files.push_back(c.file);
+        for (const std::wstring& relative : c.companions) {
+            const std::wstring path = Folder(relative);
+            const std::size_t status = path.find(L"\\Status");
+            if (status != std::wstring::npos) CreateDirectoryW(path.substr(0, status).c_str(), nullptr);
+            CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
+            ASSERT_TRUE(WriteText(path, "companion"));
+            files.push_back(path);
+        }
+        c.plant();
+        if (c.running) {
+            processes.push_back(std::make_unique<Sleeper>(c.file));
+            ASSERT_TRUE(processes.back()->started()) << c.name;
+        }
+    }
+    std::vector<std::vector<uint8_t>> before;
+    for (const std::wstring& f : files) before.push_back(Read(f));
+    const std::wstring registryBefore = RemovalRegistryState();
+    const unsigned deferredBefore = DeferredOperationCount();
+
+    CWin32ScanHost host;
+    ScanRun run(host);
+    run.controller.SetScanOnly(true);
+    EXPECT_EQ(0, run.Run());
+
+    const std::vector<DetectionRecord>& detections = run.controller.Journal().Detections();
+    for (const FamilyCase& c : cases) {
+        const bool found = std::any_of(detections.begin(), detections.end(), [&](const DetectionRecord& d) {
+            return EqualsIgnoreCase(d.path, U16(c.file)) ||
+                   std::any_of(d.processes.begin(), d.processes.end(),
+                               [&](const DetectedProcess& p) { return EqualsIgnoreCase(p.path, U16(c.file)); });
+        });
+        EXPECT_TRUE(found) << c.name << " was not detected";
+    }
+    for (const DetectionRecord& d : detections) {
+        ASSERT_EQ(1u, d.actions.size());
+        EXPECT_EQ(ActionKind::None, d.actions[0].kind);
+    }
+    const std::u16string& text = run.output.text;
+    std::size_t lines = 0;
+    for (std::size_t at = text.find(u"detected, no action taken (scan only)\r\n"); at != std::u16string::npos;
+         at = text.find(u"detected, no action taken (scan only)\r\n", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(detections.size(), lines) << Utf16ToUtf8(text);
+    EXPECT_EQ(std::u16string::npos, text.find(u"successfully removed")) << Utf16ToUtf8(text);
+    const ScanStatistics& s = run.controller.GetStatistics();
+    const auto fileDetections = std::count_if(detections.begin(), detections.end(),
+                                              [](const DetectionRecord& d) { return d.source == DetectionSource::File; });
+    EXPECT_EQ(static_cast<uint32_t>(fileDetections), s.infectedFiles);
+    EXPECT_EQ(processes.size(), s.infectedProcesses);
+    EXPECT_EQ(0u, s.removedFiles + s.renamedFiles + s.terminatedProcesses);
+
+    for (const auto& p : processes) EXPECT_TRUE(p->running());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_TRUE(Read(files[i]) == before[i]) << Utf16ToUtf8(U16(files[i])) << " changed";
+    }
+    EXPECT_TRUE(RemovalRegistryState() == registryBefore) << "the registry changed";
+    EXPECT_EQ(deferredBefore, DeferredOperationCount());
+    processes.clear();
+    for (const FamilyCase& c : cases) DeleteFileW(c.file.c_str());
 }
 
 // Finds the application's message box on `desktop`, keeps its text and

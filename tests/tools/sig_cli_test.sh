@@ -90,6 +90,23 @@ cmp -s "$tmp/tree/sub/stanit.exe" "$tmp/stanit-copy.exe" || { echo "FAIL scan ch
 expect scan-no-path 2 "$sig" scan
 expect scan-bad-script 2 "$sig" scan --script "$tmp/none.txt" "$tmp/tree"
 
+# --json: the same detections, as records of the report's schema.
+expect scan-json 1 "$sig" scan --json "$tmp/tree"
+python3 "$2/tests/support/check_report.py" "$2/docs/report.schema.json" "$tmp/out" --scan || { echo "FAIL scan-json: schema"; fail=1; }
+python3 - "$tmp/out" "$tmp/tree" <<'PY' || { echo "FAIL scan-json: records"; cat "$tmp/out"; fail=1; }
+import json, sys
+d = json.load(open(sys.argv[1]))
+got = sorted((r["path"], r["family"] + "." + r["variant"], r["source"], len(r["actions"])) for r in d["detections"])
+tree = sys.argv[2]
+want = [(tree + "/sub/sober.dll", "Sober.P", "file", 0), (tree + "/sub/stanit.exe", "W32/Stanit.A", "file", 0)]
+sys.exit(0 if got == want and d["files"] == 5 and d["unreadable"] == 0 else 1)
+PY
+# A path that cannot be read is no clean result: 2, or 1 when something was found.
+expect scan-missing 2 "$sig" scan "$tmp/tree/clean.exe" "$tmp/none"
+grep -q '1 unreadable$' "$tmp/err" || { echo "FAIL scan-missing: no unreadable count"; cat "$tmp/err"; fail=1; }
+expect scan-missing-found 1 "$sig" scan "$tmp/none" "$tmp/tree/sub/stanit.exe"
+grep -q '1 detected, 1 unreadable$' "$tmp/err" || { echo "FAIL scan-missing-found: summary"; cat "$tmp/err"; fail=1; }
+
 expect missing-file 2 "$sig" check "$tmp/none.txt"
 expect unknown-folder 2 "$sig" check --folder NOSUCH=x
 expect folder-without-value 2 "$sig" check --folder WINDIR
