@@ -124,10 +124,14 @@ add_test(NAME wine.app_link_swap COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/li
   ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_fixture_win>)
 set_tests_properties(wine.app_link_swap PROPERTIES
   FIXTURES_REQUIRED wine_template TIMEOUT 600 ENVIRONMENT "${wine_env}")
-# Windowed run: scan at once, idle buttons, Exit, and the window as artifacts/window.png.
+# Windowed run: scan at once, idle buttons, the dialog's layout, Exit, and the
+# window as artifacts/window.png; once more on a 144-dpi screen.
 add_test(NAME wine.app_window COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/screenshot.sh
   ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver> ${CMAKE_BINARY_DIR}/artifacts/window.png)
-set_tests_properties(wine.app_window PROPERTIES
+add_test(NAME wine.app_window_144dpi COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/screenshot.sh
+  ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_app_driver>
+  ${CMAKE_BINARY_DIR}/artifacts/window-144dpi.png 144)
+set_tests_properties(wine.app_window wine.app_window_144dpi PROPERTIES
   FIXTURES_REQUIRED wine_template TIMEOUT 600
   ENVIRONMENT "${wine_env}")
 add_test(NAME wine.app_stop COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/stop_scan_test.sh
@@ -140,3 +144,13 @@ set_tests_properties(wine.app_stop PROPERTIES
 add_executable(tesmora_app_driver ${CMAKE_CURRENT_SOURCE_DIR}/programs/app_driver_win.cpp)
 target_link_options(tesmora_app_driver PRIVATE -municode)
 target_link_libraries(tesmora_app_driver PRIVATE gdi32 user32)
+
+# deploy/tesmora-run.cmd under Wine's cmd.exe: its exit codes, result lines,
+# log and report for a clean drive, a planted sample and a refused run.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(wine_cmd /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/cmd.exe)
+  add_test(NAME wine.deploy_batch COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/deploy_test.sh
+    ${wine_run} $<TARGET_FILE:tesmora_testhooks> $<TARGET_FILE:tesmora_fixture_win> ${wine_cmd})
+  set_tests_properties(wine.deploy_batch PROPERTIES
+    FIXTURES_REQUIRED wine_template TIMEOUT 900 ENVIRONMENT "${wine_env}")
+endif()

@@ -3,7 +3,7 @@
 # exit code.
 #
 #   wine_run.sh [--version win98|nt40|winxp] [--drive L=DIR]... [--display]
-#               [--wow64] [--link REL=DIR]... [--keep] -- PROGRAM.exe [ARGS]...
+#               [--dpi N] [--wow64] [--link REL=DIR]... [--keep] -- PROGRAM.exe [ARGS]...
 #
 # A 64-bit PROGRAM runs in a 64-bit prefix through Wine's 64-bit loader; a
 # 32-bit one in a 32-bit prefix (as on Windows 9x/ME, NT 4.0 and 2000/XP)
@@ -12,7 +12,10 @@
 #   --version  the Windows version PROGRAM sees (AppDefaults of its file name)
 #   --drive    maps drive letter L to the folder DIR (a dosdevices link); DIR
 #              "@empty" is a fresh empty folder, removed with the prefix
-#   --display  runs PROGRAM on a private Xvfb display
+#   --display  runs PROGRAM on a private Xvfb display (1024 x 768 pixels at
+#              96 dpi, as many more as --dpi asks for more dots per inch)
+#   --dpi      the screen's resolution in dots per inch (LogPixels; Wine's
+#              default is 96)
 #   --link     REL=DIR: the prefix's folder REL (e.g. drive_c/windows; @temp/
 #              stands for the user's temporary folder) is replaced by a link to
 #              DIR, which gets its content first; DIR "@empty" is a fresh folder
@@ -26,6 +29,7 @@
 set -u
 
 version=""
+dpi=""
 drives=()
 links=()
 display=0
@@ -37,6 +41,7 @@ while [ $# -gt 0 ]; do
     --drive) drives+=("$2"); shift 2 ;;
     --link) links+=("$2"); shift 2 ;;
     --display) display=1; shift ;;
+    --dpi) dpi="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
     --wow64) wow64=1; shift ;;
     --) shift; break ;;
@@ -46,6 +51,7 @@ done
 if [ $# -lt 1 ]; then echo "wine_run: no program given" >&2; exit 125; fi
 program="$1"; shift
 case "$version" in ""|win98|nt40|winxp) ;; *) echo "wine_run: unknown version $version" >&2; exit 125 ;; esac
+case "$dpi" in ""|[1-9]|[1-9][0-9]|[1-9][0-9][0-9]) ;; *) echo "wine_run: bad dpi $dpi" >&2; exit 125 ;; esac
 
 # The machine field of the PE header: 014c i386, 8664 x86-64.
 pe_machine() {
@@ -83,7 +89,7 @@ trap cleanup EXIT
 if [ "$display" -eq 1 ]; then
   for n in $(seq 90 190); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "$((1024 * ${dpi:-96} / 96))x$((768 * ${dpi:-96} / 96))x24" -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
     export DISPLAY=":$n"
@@ -123,6 +129,10 @@ if [ -n "$version" ]; then
   "$WINELOADER" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$program")" \
     /v Version /d "$version" /f >/dev/null 2>&1 ||
     { echo "wine_run: could not set the version" >&2; exit 125; }
+fi
+if [ -n "$dpi" ]; then
+  "$WINELOADER" reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 ||
+    { echo "wine_run: could not set the dpi" >&2; exit 125; }
 fi
 for d in "${drives[@]}"; do
   letter="$(printf '%s' "${d%%=*}" | tr 'A-Z' 'a-z')"
