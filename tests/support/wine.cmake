@@ -10,6 +10,12 @@ add_executable(tesmora-floor ${CMAKE_CURRENT_SOURCE_DIR}/programs/floor_walker_w
 target_link_options(tesmora-floor PRIVATE -municode)
 
 # The test program carries the product's resources, its script among them.
+# Source properties hold per folder: the test programs' resource scripts
+# depend on what they include here too.
+file(GLOB resource_inputs ${TESMORA_ROOT}/resources/*.def ${TESMORA_ROOT}/resources/*.rc
+  ${TESMORA_ROOT}/resources/*.manifest ${TESMORA_ROOT}/resources/*.txt ${TESMORA_ROOT}/resources/art/*)
+set_source_files_properties(${TESMORA_ROOT}/resources/tesmora.rc ${TESMORA_ROOT}/resources/app.rc
+  PROPERTIES OBJECT_DEPENDS "${resource_inputs}")
 add_executable(tesmora_win_tests ${win_tests} ${TESMORA_ROOT}/resources/tesmora.rc)
 target_link_libraries(tesmora_win_tests PRIVATE tesmora_test_support gtest_main)
 target_compile_definitions(tesmora_win_tests PRIVATE
