@@ -35,7 +35,10 @@ Written WriteNew(const std::u16string& folder, const std::u16string& target, con
 
 class CWin32QuarantineFiles : public CQuarantineFiles {
 public:
-    explicit CWin32QuarantineFiles(const std::u16string& folder) : folder_(folder) {}
+    // "D:\" and "D:\q\" name their folders as "D:" and "D:\q" do.
+    explicit CWin32QuarantineFiles(const std::u16string& folder) : folder_(folder) {
+        while (!folder_.empty() && (folder_.back() == u'\\' || folder_.back() == u'/')) folder_.pop_back();
+    }
 
     bool List(std::vector<std::u16string>& names) override {
         WIN32_FIND_DATAW data;

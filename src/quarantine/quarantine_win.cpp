@@ -5,6 +5,7 @@
 // flushed, and renamed to 20261211T143501Z-5e6f7a8b.tsq.
 #include "quarantine/quarantine_win.h"
 
+#include <functional>
 #include <vector>
 
 #include "common/file_io_win.h"
@@ -31,9 +32,9 @@ bool EnsureFolder(const std::u16string& path) {
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
-// Reads `file` from where its pointer is to its end, `onChunk` called with each piece.
-template <typename OnChunk>
-bool ReadToEnd(HANDLE file, std::vector<uint8_t>& buffer, OnChunk onChunk) {
+// Reads `file` from where its pointer is to its end, `onChunk` called with
+// each piece; false when a read or `onChunk` fails.
+bool ReadToEnd(HANDLE file, std::vector<uint8_t>& buffer, const std::function<bool(uint8_t*, std::size_t)>& onChunk) {
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
@@ -122,7 +123,7 @@ QuarantineOutcome CWindowsQuarantine::Keep(std::u16string_view pathView, std::u1
     std::vector<uint8_t> buffer(kChunk);
     CSha256 first;
     uint64_t size = 0;
-    if (!ReadToEnd(file.get(), buffer, [&](const uint8_t* data, std::size_t n) {
+    if (!ReadToEnd(file.get(), buffer, [&](uint8_t* data, std::size_t n) {
             first.Update(data, n);
             size += n;
             return true;

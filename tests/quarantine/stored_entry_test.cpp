@@ -6,6 +6,9 @@
 
 #include <cctype>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <unordered_set>
 
 #include "quarantine/sha256.h"
@@ -279,6 +282,23 @@ TEST(StoredEntryTest, ParsingRejectsMalformedEntries) {
         EXPECT_EQ(std::vector<uint8_t>{9}, back);
         EXPECT_STRNE("", StoredEntryErrorText(c.decode));
     }
+}
+
+// The fuzz target's seeds, entries the native tool wrote, decode as they are.
+TEST(StoredEntryTest, FuzzSeedsDecode) {
+    const std::filesystem::path folder = std::filesystem::path(TESMORA_SOURCE_DIR) / "fuzz/corpus/stored_entry_fuzz";
+    int decoded = 0;
+    for (const auto& file : std::filesystem::directory_iterator(folder)) {
+        SCOPED_TRACE(file.path().filename().string());
+        std::ifstream in(file.path(), std::ios::binary);
+        const std::vector<uint8_t> input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        QuarantineEntry entry;
+        std::vector<uint8_t> content;
+        ASSERT_EQ(StoredEntryError::kNone, DecodeStoredEntry(input.data(), input.size(), entry, content));
+        EXPECT_EQ(entry.size, content.size());
+        ++decoded;
+    }
+    EXPECT_GT(decoded, 0);
 }
 
 }  // namespace
