@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::optional<std::vector<uint8_t>> again = EncodeStoredEntry(decoded, content.data(), content.size());
         QuarantineEntry second;
         std::vector<uint8_t> secondContent;
-        if (!again || DecodeStoredEntry(again->data(), again->size(), second, secondContent) != StoredEntryError::kNone ||
+        if (!again ||
+            DecodeStoredEntry(again->data(), again->size(), second, secondContent) != StoredEntryError::kNone ||
             !SameRecord(decoded, second) || secondContent != content) {
             std::abort();
         }

@@ -85,7 +85,9 @@ public:
         if (!fs::is_directory(st)) return false;
         std::vector<std::u16string> found;
         for (fs::directory_iterator it(fs::u8path(folder_), ec), end; !ec && it != end; it.increment(ec)) {
-            if (it->is_regular_file(ec) && !it->is_symlink(ec)) found.push_back(Utf8ToUtf16(it->path().filename().u8string()));
+            if (it->is_regular_file(ec) && !it->is_symlink(ec)) {
+                found.push_back(Utf8ToUtf16(it->path().filename().u8string()));
+            }
         }
         if (ec) return false;
         names = std::move(found);

@@ -104,7 +104,9 @@ QuarantineOutcome CWindowsQuarantine::Keep(std::u16string_view pathView, std::u1
         const DWORD attributes = GetFileAttributesW(W(path));
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) outcome.kind = QuarantineOutcome::kAbsent;
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+                outcome.kind = QuarantineOutcome::kAbsent;
+            }
         } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             outcome.kind = QuarantineOutcome::kAbsent;
         }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "common/text16.h"
 #include "common/windows_version_win.h"
@@ -217,6 +218,39 @@ TEST_F(QuarantineWinTest, DefaultFolderUnderWindows) {
         RemoveDirectoryW(W(quarantine.Folder()));
         RemoveDirectoryW(W(root));
     }
+}
+
+// With the quarantine on a nearly full drive (TESMORA_FULL_DISK names it), the
+// copy cannot be written: kMissing, and neither the entry nor its temporary is
+// left; with room again the same file is kept.
+TEST_F(QuarantineWinTest, KeepOnAFullDiskLeavesNothing) {
+    const char* drive = std::getenv("TESMORA_FULL_DISK");
+    if (drive == nullptr) GTEST_SKIP() << "run by wine.quarantine_full_disk on a small tmpfs";
+    const std::u16string root = Utf8ToUtf16(drive) + u"\\Tesmora";
+    CWindowsQuarantine quarantine(root);
+    ASSERT_TRUE(CreateDirectoryW(W(root), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(W(quarantine.Folder()), nullptr));
+    const std::u16string path = scratch_.Path(u"sample.exe");
+    const std::string content = Sample();
+    ASSERT_TRUE(WriteBytes(path, content));
+    const std::u16string filler = Utf8ToUtf16(drive) + u"\\filler";
+    {
+        UniqueHandle file(CreateFileW(W(filler), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        const std::string block(4096, 'f');
+        DWORD written = 0;
+        while (WriteFile(file.get(), block.data(), 4096, &written, nullptr) && written == 4096) {
+        }
+    }
+    EXPECT_EQ(QuarantineOutcome::kMissing, quarantine.Keep(path, u"W32/Stanit.A", u"delete").kind);
+    EXPECT_TRUE(Names(quarantine.Folder()).empty());
+    EXPECT_EQ(content, ReadBytes(path));
+    ASSERT_TRUE(DeleteFileW(W(filler)));
+    const QuarantineOutcome kept = quarantine.Keep(path, u"W32/Stanit.A", u"delete");
+    EXPECT_EQ(QuarantineOutcome::kKept, kept.kind);
+    quarantine.Discard(kept.entry.id);
+    RemoveDirectoryW(W(quarantine.Folder()));
+    RemoveDirectoryW(W(root));
 }
 
 }  // namespace

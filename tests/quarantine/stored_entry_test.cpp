@@ -195,7 +195,9 @@ TEST(StoredEntryTest, ParsingRejectsMalformedEntries) {
     const std::string path = record.substr(record.find("path="), record.find("time=") - record.find("path="));
     ASSERT_EQ(good, Assemble(record, body));
 
-    auto cut = [&](std::size_t n) { return std::vector<uint8_t>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n)); };
+    auto cut = [&](std::size_t n) {
+        return std::vector<uint8_t>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n));
+    };
     std::vector<uint8_t> longer = good;
     longer.push_back(0);
     std::vector<uint8_t> hugeRecord = good;
@@ -251,8 +253,8 @@ TEST(StoredEntryTest, ParsingRejectsMalformedEntries) {
          StoredEntryError::kBadValue},
         {"id leaving the folder", Assemble(Replace(record, "id=", "id=../"), body), StoredEntryError::kBadValue,
          StoredEntryError::kBadValue},
-        {"bad time", Assemble(Replace(record, "time=2026-12-11T", "time=2026-12-11t"), body), StoredEntryError::kBadValue,
-         StoredEntryError::kBadValue},
+        {"bad time", Assemble(Replace(record, "time=2026-12-11T", "time=2026-12-11t"), body),
+         StoredEntryError::kBadValue, StoredEntryError::kBadValue},
         {"size with sign", Assemble(Replace(record, size, "size=+" + size.substr(5)), body),
          StoredEntryError::kBadValue, StoredEntryError::kBadValue},
         {"size with leading zero", Assemble(Replace(record, size, "size=0" + size.substr(5)), body),
