@@ -3,5 +3,6 @@
 #pragma once
 
 int RunCheckCommand(int argc, char** argv);   // check_command.cpp
+int RunQuarantineCommand(int argc, char** argv);  // quarantine_command.cpp
 int RunRecordCommand(int argc, char** argv);  // record_command.cpp
 int RunScanCommand(int argc, char** argv);    // scan_command.cpp

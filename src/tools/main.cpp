@@ -31,6 +31,19 @@ constexpr const char* kHelp =
     "      --folder sets a path variable (NAME without percent signs, e.g.\n"
     "      WINDIR=D:\\WIN); an empty VALUE makes the variable empty.\n"
     "      Exit status: 0 parsed, 1 parse error, 2 usage or I/O error.\n"
+    "  quarantine [--folder DIR] list|restore ID|purge\n"
+    "      The copies the program keeps before it deletes, renames over or\n"
+    "      repairs a file, in DIR (on Windows by default\n"
+    "      %WINDIR%\\Tesmora\\Quarantine; elsewhere DIR is needed).\n"
+    "      list: one line per entry, sorted by ID:\n"
+    "      ID<TAB>TIME<TAB>ACTION<TAB>FAMILY<TAB>SIZE<TAB>SHA256<TAB>PATH;\n"
+    "      damaged entries named on standard error (exit status 1).\n"
+    "      restore ID: writes the original back to PATH, never over a file\n"
+    "      that is there, and deletes the entry. Exit status: 0 restored,\n"
+    "      1 refused (something at PATH), 2 no such entry, damaged or error.\n"
+    "      purge: deletes every entry and prints how many.\n"
+    "      keep PATH FAMILY ACTION (for tests only): keeps a copy of PATH as\n"
+    "      the program would and prints the new ID.\n"
     "  record HEX\n"
     "      Prints the 15-byte search record of the signature HEX as 30\n"
     "      hexadecimal digits; exit status 1 when no record can be built.\n"
@@ -54,6 +67,7 @@ int Run(int argc, char** argv) {
         return argc < 2 ? 2 : 0;
     }
     if (std::strcmp(argv[1], "check") == 0) return RunCheckCommand(argc - 1, argv + 1);
+    if (std::strcmp(argv[1], "quarantine") == 0) return RunQuarantineCommand(argc - 1, argv + 1);
     if (std::strcmp(argv[1], "record") == 0) return RunRecordCommand(argc - 1, argv + 1);
     if (std::strcmp(argv[1], "scan") == 0) return RunScanCommand(argc - 1, argv + 1);
     WriteErr(std::string("tesmora-sig: unknown command '") + argv[1] + "' (see tesmora-sig --help)\n");

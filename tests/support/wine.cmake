@@ -88,6 +88,17 @@ add_test(NAME wine.sig_check COMMAND bash -c
   "out=$(bash '${wine_run}' -- '$<TARGET_FILE:tesmora-sig>' check) && test $(printf '%s' \"$out\" | grep -c '^Worm/.*mem=0.file=126.actions=') -eq 8")
 set_tests_properties(wine.sig_check PROPERTIES
   FIXTURES_REQUIRED wine_template TIMEOUT 300 ENVIRONMENT "${wine_env}")
+# Its quarantine commands on a fresh system: the default folder
+# (%WINDIR%\Tesmora\Quarantine) missing, and an empty one, list nothing.
+add_test(NAME wine.sig_quarantine_list COMMAND bash -c
+  "out=$(bash '${wine_run}' -- '$<TARGET_FILE:tesmora-sig>' quarantine list) && test -z \"$out\" && out=$(bash '${wine_run}' --drive D=@empty -- '$<TARGET_FILE:tesmora-sig>' quarantine --folder 'D:\\' list) && test -z \"$out\"")
+set_tests_properties(wine.sig_quarantine_list PROPERTIES
+  FIXTURES_REQUIRED wine_template TIMEOUT 300 ENVIRONMENT "${wine_env}")
+# The quarantine running out of disk space leaves no half-written entry.
+add_test(NAME wine.quarantine_full_disk COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/quarantine/full_disk_test.sh
+  ${wine_run} $<TARGET_FILE:tesmora_win_tests>)
+set_tests_properties(wine.quarantine_full_disk PROPERTIES
+  FIXTURES_REQUIRED wine_template TIMEOUT 600 SKIP_RETURN_CODE 77 ENVIRONMENT "${wine_env}")
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The analyst tool as Windows 98 shows it, without unicows.dll beside it: the

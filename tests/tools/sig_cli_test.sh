@@ -106,6 +106,55 @@ expect scan-missing 2 "$sig" scan "$tmp/tree/clean.exe" "$tmp/none"
 grep -q '1 unreadable$' "$tmp/err" || { echo "FAIL scan-missing: no unreadable count"; cat "$tmp/err"; fail=1; }
 expect scan-missing-found 1 "$sig" scan "$tmp/none" "$tmp/tree/sub/stanit.exe"
 grep -q '1 detected, 1 unreadable$' "$tmp/err" || { echo "FAIL scan-missing-found: summary"; cat "$tmp/err"; fail=1; }
+# quarantine: entries made by the test-only keep, listed, restored (never over
+# a file that is there), and purged.
+q="$tmp/quarantine"
+mkdir -p "$tmp/victims"
+"$fixture" "$tmp/victims/a.exe" --builtin 3
+printf 'second file' >"$tmp/victims/b.dll"
+cp "$tmp/victims/a.exe" "$tmp/a.orig"
+expect q-missing-folder 0 "$sig" quarantine --folder "$q" list
+same q-missing-folder-out "$tmp/out" ''
+expect q-keep-a 0 "$sig" quarantine --folder "$q" keep "$tmp/victims/a.exe" W32/Stanit.A delete
+ida=$(cat "$tmp/out")
+expect q-keep-b 0 "$sig" quarantine --folder "$q" keep "$tmp/victims/b.dll" Sober.P rename-over
+idb=$(cat "$tmp/out")
+[ "$(head -c 2 "$q/$ida.tsq")" != MZ ] || { echo "FAIL q-stored: entry starts with MZ"; fail=1; }
+cmp -s "$tmp/victims/a.exe" "$tmp/a.orig" || { echo "FAIL q-keep changed the file"; fail=1; }
+expect q-list 0 "$sig" quarantine --folder "$q" list
+shaa=$(sha256sum <"$tmp/a.orig" | cut -c1-64)
+shab=$(printf 'second file' | sha256sum | cut -c1-64)
+sizea=$(wc -c <"$tmp/a.orig" | tr -d ' ')
+cut -f2 "$tmp/out" | grep -qvE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$' && { echo "FAIL q-list-time"; fail=1; }
+cut -f1,3- "$tmp/out" >"$tmp/list"
+same q-list-out "$tmp/list" "$(sort <<EOF2
+$ida	delete	W32/Stanit.A	$sizea	$shaa	$tmp/victims/a.exe
+$idb	rename-over	Sober.P	11	$shab	$tmp/victims/b.dll
+EOF2
+)\n"
+expect q-refused 1 "$sig" quarantine --folder "$q" restore "$ida"
+same q-refused-out "$tmp/out" ''
+cmp -s "$tmp/victims/a.exe" "$tmp/a.orig" && [ -f "$q/$ida.tsq" ] || { echo "FAIL q-refused changed something"; fail=1; }
+rm "$tmp/victims/a.exe"
+expect q-restore 0 "$sig" quarantine --folder "$q" restore "$ida"
+same q-restore-out "$tmp/out" "restored $tmp/victims/a.exe\n"
+cmp -s "$tmp/victims/a.exe" "$tmp/a.orig" || { echo "FAIL q-restore: bytes differ"; fail=1; }
+[ ! -e "$q/$ida.tsq" ] || { echo "FAIL q-restore: entry left"; fail=1; }
+[ "$(ls "$tmp/victims")" = "$(printf 'a.exe\nb.dll')" ] || { echo "FAIL q-restore: leftovers"; ls "$tmp/victims"; fail=1; }
+expect q-restore-again 2 "$sig" quarantine --folder "$q" restore "$ida"
+expect q-bad-id 2 "$sig" quarantine --folder "$q" restore ../victims/a
+printf 'TESMORAQ' >"$q/broken.tsq"
+expect q-damaged 1 "$sig" quarantine --folder "$q" list
+[ "$(cut -f1 "$tmp/out")" = "$idb" ] || { echo "FAIL q-damaged-list"; fail=1; }
+same q-damaged-err "$tmp/err" 'tesmora-sig quarantine: damaged entry broken.tsq\n'
+expect q-restore-damaged 2 "$sig" quarantine --folder "$q" restore broken
+expect q-purge 0 "$sig" quarantine --folder "$q" purge
+same q-purge-out "$tmp/out" '2 entries removed\n'
+expect q-after-purge 0 "$sig" quarantine --folder "$q" list
+same q-after-purge-out "$tmp/out" ''
+expect q-no-folder 2 "$sig" quarantine list
+expect q-bad-action 2 "$sig" quarantine --folder "$q" frobnicate
+expect q-restore-no-id 2 "$sig" quarantine --folder "$q" restore
 
 expect missing-file 2 "$sig" check "$tmp/none.txt"
 expect unknown-folder 2 "$sig" check --folder NOSUCH=x
@@ -114,6 +163,7 @@ expect unknown-command 2 "$sig" frobnicate
 expect no-command 2 "$sig"
 expect help 0 "$sig" --help
 grep -q 'check \[--folder NAME=VALUE\]' "$tmp/out" || { echo "FAIL help: no check usage"; fail=1; }
+grep -q 'quarantine \[--folder DIR\] list|restore ID|purge' "$tmp/out" || { echo "FAIL help: no quarantine usage"; fail=1; }
 
 [ $fail = 0 ] && echo "tesmora-sig command line: all checks passed"
 exit $fail

@@ -1,0 +1,50 @@
+// The quarantine on Windows: entries in %WINDIR%\Tesmora\Quarantine, each
+// written whole to a temporary and renamed to <id>.tsq.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/handles_win.h"
+#include "quarantine/quarantine.h"
+
+// %WINDIR%\Tesmora, the program's folder for what it keeps; empty when the
+// Windows folder is unknown.
+std::u16string TesmoraDataFolder();
+// %WINDIR%\Tesmora\Quarantine; empty when the Windows folder is unknown.
+std::u16string DefaultQuarantineFolder();
+
+// Keeps copies in `root`\Quarantine, creating both folders when missing and
+// refusing (kMissing) when either is a reparse point or no folder. Keep is
+// called with WOW64's file-system redirection off and loads no library.
+class CWindowsQuarantine : public CQuarantine {
+public:
+    // `root`: %WINDIR%\Tesmora (TesmoraDataFolder), or another folder in tests.
+    explicit CWindowsQuarantine(std::u16string root = TesmoraDataFolder());
+
+    // Opens `path` without following a final link, and copies it only while it
+    // is the file the scan found (IsDetectedFile). kAbsent: no such file, or a
+    // folder. kMissing: unreadable, a link, changed while read, or the entry
+    // could not be written (a full disk), nothing left behind.
+    QuarantineOutcome Keep(std::u16string_view path, std::u16string_view family,
+                           std::u16string_view action) override;
+    void Discard(std::u16string_view id) override;
+
+    // `root`\Quarantine.
+    const std::u16string& Folder() const { return folder_; }
+
+private:
+    std::u16string root_;
+    std::u16string folder_;
+};
+
+// A new file in `folder` named `prefix` + FreshNameTag() + ".tmp", created
+// with CREATE_NEW for writing (never a file or link planted there); `name`
+// receives its path. Empty handle on failure.
+UniqueHandle CreateFreshTemporary(const std::u16string& folder, const char16_t* prefix, std::u16string& name);
+// Writes all `size` bytes; false on a short or failed write (a full disk).
+bool WriteAllBytes(HANDLE file, const uint8_t* data, std::size_t size);
+// Renames `from` to `to` when nothing is at `to`, never replacing it (write
+// through on the NT family). On failure GetLastError tells why.
+bool RenameNew(const std::u16string& from, const std::u16string& to);
