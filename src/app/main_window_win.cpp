@@ -11,7 +11,7 @@
 #include "common/bind_win.h"
 #include "common/string_table.h"
 #include "common/text16.h"
-#include "quarantine/quarantine.h"
+#include "quarantine/quarantine_win.h"
 #include "removal/reboot_flag.h"
 #include "report/report_file_win.h"
 #include "scan/report.h"
@@ -339,6 +339,8 @@ void CRemovalToolDlg::OnInitDialog() {
     controller_->SetAppend(false);
     controller_->SetLogEnabled(false);
     controller_->SetSilent(false);
+    quarantine_ = std::make_unique<CWindowsQuarantine>();
+    controller_->SetQuarantine(quarantine_.get());
 
     programName_ = ProgramName();
     productLine_ = LoadText(IDS_PRODUCT_LINE);

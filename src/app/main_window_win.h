@@ -63,6 +63,7 @@ private:
     bool scanStarted_ = false;
     std::u16string productLine_, familiesLine_, versionLine_, lineBreak_, hint_;
     std::atomic<bool> outputBusy_{false};
+    std::unique_ptr<CQuarantine> quarantine_;  // outlives the controller that uses it
     std::unique_ptr<CScanController> controller_;
     char16_t pathBuffer_[260] = {};
     int exitCode_ = 0;
@@ -75,7 +76,6 @@ private:
     std::u16string programName_;
     std::u16string hostName_;
     std::u16string reportFileName_;
-    std::unique_ptr<CQuarantine> quarantine_;
     UtcTime startTime_;
 };
 

@@ -10,6 +10,7 @@
 
 #include "common/file_io_win.h"
 #include "common/windows_version_win.h"
+#include "common/wow64_win.h"
 #include "quarantine/sha256.h"
 #include "quarantine/stored_entry.h"
 #include "quarantine/quarantine_store.h"
@@ -91,6 +92,9 @@ CWindowsQuarantine::CWindowsQuarantine(std::u16string root)
 
 QuarantineOutcome CWindowsQuarantine::Keep(std::u16string_view pathView, std::u16string_view family,
                                            std::u16string_view action) {
+    // The path names a file as the removal primitives see it: with
+    // redirection off, a system-folder path is the real system folder's.
+    CFsRedirectionOff redirection;
     QuarantineOutcome outcome;
     outcome.kind = QuarantineOutcome::kMissing;
     const std::u16string path(pathView);

@@ -16,8 +16,9 @@ std::u16string TesmoraDataFolder();
 std::u16string DefaultQuarantineFolder();
 
 // Keeps copies in `root`\Quarantine, creating both folders when missing and
-// refusing (kMissing) when either is a reparse point or no folder. Keep is
-// called with WOW64's file-system redirection off and loads no library.
+// refusing (kMissing) when either is a reparse point or no folder. Keep reads
+// with WOW64's file-system redirection off, as the removal primitives act,
+// and loads no library.
 class CWindowsQuarantine : public CQuarantine {
 public:
     // `root`: %WINDIR%\Tesmora (TesmoraDataFolder), or another folder in tests.

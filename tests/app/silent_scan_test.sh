@@ -32,7 +32,7 @@ report_check() {
   local out
   out="$(python3 "$source_dir/tests/support/check_report.py" "$source_dir/docs/report.schema.json" "$1" ${2:+--log "$2"} 2>&1)" ||
     { fail "$1: $out"; return; }
-  python3 -c "import json, sys; r = json.load(open(sys.argv[1], encoding='utf-8')); sys.exit(0 if ($3) else 1)" "$1" ||
+  size="${size:-0}" python3 -c "import json, os, sys; size = int(os.environ['size']); r = json.load(open(sys.argv[1], encoding='utf-8')); sys.exit(0 if ($3) else 1)" "$1" ||
     fail "$1 does not hold: $3 ($(cat "$1"))"
 }
 plant() {
@@ -148,10 +148,12 @@ has scanonly.log "detected, no action taken (scan only)"
 ! text scanonly.log | grep -q "successfully removed" || fail "scan only reported a removal"
 report_check scanonly.json scanonly.log 'r["scanOnly"] and r["exitCode"] == 1 and r["counters"]["infectedFiles"] == 1 and r["counters"]["removedFiles"] == 0 and [(d["family"], d["variant"], d["path"], d["actions"]) for d in r["detections"]] == [("Sober", "J", "D:\\sample.exe", [{"action": "none", "outcome": "skipped (scan only)"}])]'
 
-# The same drive cleaned, with a report of what was done.
+# The same drive cleaned, with a report of what was done and where the
+# quarantine keeps the sample.
+size=$(stat -c %s infected/sample.exe)
 run 1 infected /SILENT /LOG removal.log /REPORT removal.json D:
 [ ! -e infected/sample.exe ] || fail "the sample is still on the drive after the removal run"
-report_check removal.json removal.log 'not r["scanOnly"] and r["exitCode"] == 1 and r["administrator"] and r["scanStarted"] and r["counters"]["removedFiles"] >= 1 and any(a["action"] == "delete" and a["target"] == "D:\\sample.exe" and a["outcome"] == "removed" for d in r["detections"] for a in d["actions"]) and r["startTime"] <= r["endTime"] and "/REPORT removal.json" in r["commandLine"] and r["windows"]["programBits"] in (32, 64)'
+report_check removal.json removal.log 'not r["scanOnly"] and r["exitCode"] == 1 and r["administrator"] and r["scanStarted"] and r["counters"]["removedFiles"] >= 1 and any(a["action"] == "delete" and a["target"] == "D:\\sample.exe" and a["outcome"] == "removed" and a["quarantine"]["originalPath"] == "D:\\sample.exe" and a["quarantine"]["size"] == size for d in r["detections"] for a in d["actions"]) and r["startTime"] <= r["endTime"] and "/REPORT removal.json" in r["commandLine"] and r["windows"]["programBits"] in (32, 64)'
 
 # Without administrator rights the report says so beside the exit code.
 TESMORA_TEST_ADMINISTRATOR=0 run 254 empty /SILENT /NOLOG /REPORT guest.json D:

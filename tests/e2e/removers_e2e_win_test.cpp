@@ -17,6 +17,7 @@
 #include "common/text16.h"
 #include "common/wow64_win.h"
 #include "removers/remover.h"
+#include "quarantine/quarantine_win.h"
 #include "removal/reboot_flag.h"
 #include "removers/stanit_repair.h"
 #include "support/builtin_support.h"
@@ -518,6 +519,95 @@ TEST_F(RemoverE2E, ScanOnlyFindsEveryFamilyAndChangesNothing) {
     EXPECT_EQ(deferredBefore, DeferredOperationCount());
     processes.clear();
     for (const FamilyCase& c : cases) DeleteFileW(c.file.c_str());
+}
+
+// tesmora-sig.exe with `arguments` in this prefix: its standard output, and its exit code in `code`.
+std::string RunAnalystTool(const std::wstring& arguments, DWORD& code) {
+    code = 0xFFFFFFFF;
+    wchar_t folder[MAX_PATH] = {}, name[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    if (GetTempFileNameW(folder, L"sig", 0, name) == 0) return {};
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    std::string out;
+    {
+        UniqueHandle file(CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+        if (!file) return {};
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = file.get();
+        startup.hStdError = file.get();
+        std::wstring command = L"\"" + HostPath(TESMORA_SIG_EXE) + L"\" " + arguments;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+            return {};
+        }
+        WaitForSingleObject(process.hProcess, 60000);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    out = ReadText(name);
+    DeleteFileW(name);
+    return out;
+}
+
+// The quarantine entry of the action of `kind` on `path`, or null.
+const QuarantineEntry* CopyOf(const CDetectionJournal& journal, ActionKind kind, const std::wstring& path) {
+    for (const DetectionRecord& d : journal.Detections()) {
+        for (const ActionRecord& a : d.actions) {
+            if (a.kind == kind && EqualsIgnoreCase(a.target, U16(path)) && a.quarantine) return &*a.quarantine;
+        }
+    }
+    return nullptr;
+}
+
+// A real removal run keeps copies in the quarantine; the analyst tool puts a
+// repaired program and a deleted sample back as they were.
+TEST_F(RemoverE2E, QuarantinedFilesComeBackByteForByte) {
+    DWORD code = 0;
+    RunAnalystTool(L"quarantine purge", code);
+    ASSERT_EQ(0u, code) << "tesmora-sig.exe quarantine purge";
+    const StanitFixture stanit = StanitInfected();
+    const std::vector<uint8_t> sample = CarrierImage(BuiltinSignature(0, false), false);
+    const std::wstring repairedPath = L"D:\\qstanit.exe", deletedPath = L"D:\\qsober.exe";
+    ASSERT_TRUE(Write(repairedPath, stanit.bytes));
+    ASSERT_TRUE(Write(deletedPath, sample));
+
+    CWindowsQuarantine quarantine;
+    CWin32ScanHost host;
+    ScanRun run(host);
+    run.controller.SetQuarantine(&quarantine);
+    EXPECT_EQ(0, run.Run());
+    EXPECT_TRUE(Read(repairedPath) == stanit.repaired);
+    EXPECT_FALSE(Exists(deletedPath));
+    const QuarantineEntry* repaired = CopyOf(run.controller.Journal(), ActionKind::Repair, repairedPath);
+    const QuarantineEntry* deleted = CopyOf(run.controller.Journal(), ActionKind::Delete, deletedPath);
+    ASSERT_TRUE(repaired != nullptr && deleted != nullptr) << Utf16ToUtf8(run.output.text);
+    EXPECT_EQ(u"W32/Stanit.A", repaired->family);
+    EXPECT_EQ(u"Sober.J", deleted->family);
+    EXPECT_EQ(sample.size(), deleted->size);
+
+    const std::string list = RunAnalystTool(L"quarantine list", code);
+    EXPECT_EQ(0u, code);
+    for (const QuarantineEntry* e : {repaired, deleted}) {
+        EXPECT_NE(std::string::npos, list.find(Utf16ToUtf8(e->id) + "\t")) << list;
+        EXPECT_NE(std::string::npos, list.find(e->sha256)) << list;
+    }
+    RunAnalystTool(L"quarantine restore " + std::wstring(deleted->id.begin(), deleted->id.end()), code);
+    EXPECT_EQ(0u, code);
+    EXPECT_TRUE(Read(deletedPath) == sample) << "the deleted sample is back byte for byte";
+    // The repaired program is in the way: nothing is overwritten.
+    const std::wstring repairedId(repaired->id.begin(), repaired->id.end());
+    RunAnalystTool(L"quarantine restore " + repairedId, code);
+    EXPECT_EQ(1u, code);
+    EXPECT_TRUE(Read(repairedPath) == stanit.repaired);
+    ASSERT_TRUE(DeleteFileW(repairedPath.c_str()));
+    RunAnalystTool(L"quarantine restore " + repairedId, code);
+    EXPECT_EQ(0u, code);
+    EXPECT_TRUE(Read(repairedPath) == stanit.bytes) << "the infected original is back byte for byte";
+    DeleteFileW(repairedPath.c_str());
+    DeleteFileW(deletedPath.c_str());
 }
 
 // Finds the application's message box on `desktop`, keeps its text and

@@ -275,7 +275,9 @@ TEST(StoredEntryTest, ParsingRejectsMalformedEntries) {
         QuarantineEntry parsed;
         parsed.id = u"sentinel";
         EXPECT_EQ(c.parse, ParseStoredEntry(c.data.data(), c.data.size(), parsed));
-        if (c.parse != kNone) EXPECT_EQ(u"sentinel", parsed.id);
+        if (c.parse != kNone) {
+            EXPECT_EQ(u"sentinel", parsed.id);
+        }
         QuarantineEntry decoded;
         decoded.id = u"sentinel";
         std::vector<uint8_t> back = {9};

@@ -19,8 +19,8 @@ set_source_files_properties(${TESMORA_ROOT}/resources/tesmora.rc ${TESMORA_ROOT}
 add_executable(tesmora_win_tests ${win_tests} ${TESMORA_ROOT}/resources/tesmora.rc)
 target_link_libraries(tesmora_win_tests PRIVATE tesmora_test_support gtest_main)
 target_compile_definitions(tesmora_win_tests PRIVATE
-  TESMORA_APP_EXE="$<TARGET_FILE:tesmora>")
-add_dependencies(tesmora_win_tests tesmora tesmora_test_child)
+  TESMORA_APP_EXE="$<TARGET_FILE:tesmora>" TESMORA_SIG_EXE="$<TARGET_FILE:tesmora-sig>")
+add_dependencies(tesmora_win_tests tesmora tesmora-sig tesmora_test_child)
 target_compile_definitions(tesmora_test_support PUBLIC
   TESMORA_TEST_CHILD_EXE="$<TARGET_FILE:tesmora_test_child>")
 
