@@ -576,6 +576,11 @@ void CRemovalToolDlg::Ending() {
     if (ended_) return;
     const bool silent = controller_ != nullptr && controller_->IsSilent();
     if (silent && IsRebootRequired()) Print(LoadText(IDS_REBOOT_PENDING), 0);  // nobody to ask
+    const int32_t exitCode = ProgramExitCode({administrator_, scanStarted_, lastResult_, malwareFound_});
+    // Before the log, which then tells when the report could not be written.
+    if (!reportFileName_.empty() && !WriteReport(exitCode)) {
+        Print(Format16(LoadText(IDS_REPORT_WRITE_FAILED), {reportFileName_}), 0);
+    }
     if (controller_ != nullptr && controller_->IsLogEnabled() && controller_->GetLogFileName()) {
         WriteLogFile(*controller_->GetLogFileName());
     }
@@ -583,14 +588,12 @@ void CRemovalToolDlg::Ending() {
         MessageBoxW(window_, W(LoadText(IDS_REBOOT_QUESTION)), W(LoadText(IDS_WINDOW_TITLE)), MB_YESNO) == IDYES) {
         RebootSystem(window_);
     }
-    const int32_t exitCode = ProgramExitCode({administrator_, scanStarted_, lastResult_, malwareFound_});
-    if (!reportFileName_.empty()) WriteReport(exitCode);
     drives_.reset();
     controller_.reset();
     EndWindow(exitCode);
 }
 
-void CRemovalToolDlg::WriteReport(int32_t exitCode) {
+bool CRemovalToolDlg::WriteReport(int32_t exitCode) {
     RunFacts run;
     run.programVersion = GetFileVersionText();
     run.hostName = hostName_;
@@ -617,7 +620,7 @@ void CRemovalToolDlg::WriteReport(int32_t exitCode) {
     while (!run.resultText.empty() && (run.resultText.back() == u'\r' || run.resultText.back() == u'\n')) {
         run.resultText.pop_back();
     }
-    WriteReportFile(reportFileName_, ReportJson(run, *journal));
+    return WriteReportFile(reportFileName_, ReportJson(run, *journal));
 }
 
 void CRemovalToolDlg::EndWindow(int code) {

@@ -50,7 +50,8 @@ private:
     void PrintHostLine();
     void PrintReport();
     void WriteLogFile(const std::u16string& name);
-    void WriteReport(int32_t exitCode);
+    // False when the report could not be written.
+    bool WriteReport(int32_t exitCode);
     std::u16string PaneText();
 
     CScanHost& host_;

@@ -159,6 +159,10 @@ report_check removal.json removal.log 'not r["scanOnly"] and r["exitCode"] == 1 
 TESMORA_TEST_ADMINISTRATOR=0 run 254 empty /SILENT /NOLOG /REPORT guest.json D:
 report_check guest.json "" 'r["exitCode"] == -2 and not r["administrator"]'
 
+# A report that cannot be written (its folder is missing) is named in the log.
+run 0 empty /SILENT /LOG noreport.log /REPORT nosuchfolder\\r.json D:
+has noreport.log 'Error: failed to write report "nosuchfolder\r.json".'
+
 # The 32-bit program reaches its wide functions through the Unicode layer:
 # from unicows.dll on 9x/ME (never loaded elsewhere). Without it on 9x/ME the
 # program says so in its log and ends with -12, before any scan.

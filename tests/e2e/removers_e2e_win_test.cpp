@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <functional>
 #include <string>
@@ -608,6 +610,45 @@ TEST_F(RemoverE2E, QuarantinedFilesComeBackByteForByte) {
     EXPECT_TRUE(Read(repairedPath) == stanit.bytes) << "the infected original is back byte for byte";
     DeleteFileW(repairedPath.c_str());
     DeleteFileW(deletedPath.c_str());
+}
+
+// With the quarantine on a full drive (TESMORA_FULL_DISK names it) no copy
+// can be made: the sample is removed all the same, and the journal says the
+// copy is missing.
+TEST_F(RemoverE2E, RemovalGoesOnWhenNoCopyCanBeMade) {
+    const char* drive = std::getenv("TESMORA_FULL_DISK");
+    if (drive == nullptr) GTEST_SKIP() << "run by wine.quarantine_full_disk on a small tmpfs";
+    const std::wstring full(drive, drive + std::strlen(drive));
+    const std::wstring root = full + L"\\Tesmora";
+    const std::wstring filler = full + L"\\filler";
+    {
+        UniqueHandle file(CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        const std::string block(4096, 'f');
+        DWORD written = 0;
+        while (WriteFile(file.get(), block.data(), 4096, &written, nullptr) && written == 4096) {
+        }
+    }
+    const std::wstring sample = L"D:\\fullsober.exe";
+    ASSERT_TRUE(Write(sample, CarrierImage(BuiltinSignature(0, false), false)));
+    CWindowsQuarantine quarantine(U16(root));
+    CWin32ScanHost host;
+    ScanRun run(host);
+    run.controller.SetQuarantine(&quarantine);
+    EXPECT_EQ(0, run.Run());
+    EXPECT_FALSE(Exists(sample)) << "removed without its copy";
+    bool missing = false;
+    for (const DetectionRecord& d : run.controller.Journal().Detections()) {
+        for (const ActionRecord& a : d.actions) {
+            if (a.kind == ActionKind::Delete && EqualsIgnoreCase(a.target, U16(sample))) {
+                EXPECT_EQ(ActionOutcome::Removed, a.outcome);
+                EXPECT_FALSE(a.quarantine.has_value());
+                missing = a.quarantineMissing;
+            }
+        }
+    }
+    EXPECT_TRUE(missing) << Utf16ToUtf8(run.output.text);
+    DeleteFileW(filler.c_str());
 }
 
 // Finds the application's message box on `desktop`, keeps its text and
