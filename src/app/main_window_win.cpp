@@ -286,7 +286,7 @@ INT_PTR CRemovalToolDlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void CRemovalToolDlg::OnInitDialog() {
-    startTime_ = UtcNow();
+    startTime_ = CurrentUtcTime();
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
@@ -598,7 +598,7 @@ bool CRemovalToolDlg::WriteReport(int32_t exitCode) {
     run.programVersion = GetFileVersionText();
     run.hostName = hostName_;
     run.start = startTime_;
-    run.end = UtcNow();
+    run.end = CurrentUtcTime();
     run.commandLine = U(GetCommandLineW());
     run.windows = QueryWindowsFacts();
     run.administrator = administrator_;

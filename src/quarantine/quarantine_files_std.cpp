@@ -27,13 +27,6 @@ std::u16string FreshEntryTag() {
     return AsciiToUtf16(tag);
 }
 
-UtcTime CurrentUtcTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm t{};
-    ::gmtime_r(&now, &t);
-    return UtcTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
-}
-
 namespace {
 
 bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
@@ -125,6 +118,10 @@ public:
         const std::string target = Utf16ToUtf8(path);
         struct stat st;
         if (::lstat(target.c_str(), &st) == 0) return PlaceResult::kExists;
+        // Never through a link on the way.
+        for (std::size_t at = target.find('/', 1); at != std::string::npos; at = target.find('/', at + 1)) {
+            if (::lstat(target.substr(0, at).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return PlaceResult::kLinked;
+        }
         const std::size_t slash = target.rfind('/');
         const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
         switch (PlaceNew(folder, target, bytes, ".tsr")) {

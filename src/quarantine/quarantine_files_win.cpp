@@ -8,6 +8,7 @@
 #include "common/handles_win.h"
 #include "common/wow64_win.h"
 #include "quarantine/quarantine_store.h"
+#include "removal/file_guard_win.h"
 #include "quarantine/quarantine_win.h"
 #include "removal/path_folders.h"
 
@@ -78,6 +79,8 @@ public:
     PlaceResult Place(const std::u16string& path, const std::vector<uint8_t>& bytes) override {
         CFsRedirectionOff redirection;
         if (PathExists(W(path))) return PlaceResult::kExists;
+        // Run elevated, a restore never follows a link a user planted on the way.
+        if (!PathUnlinked(path.c_str())) return PlaceResult::kLinked;
         const std::u16string folder = ContainingFolder(path);
         if (folder.empty()) return PlaceResult::kFailed;
         switch (WriteNew(folder, path, bytes, u"~tsr")) {
@@ -98,12 +101,6 @@ private:
 
 std::unique_ptr<CQuarantineFiles> OpenQuarantineFiles(const std::u16string& folder) {
     return std::make_unique<CWin32QuarantineFiles>(folder);
-}
-
-UtcTime CurrentUtcTime() {
-    SYSTEMTIME st;
-    GetSystemTime(&st);
-    return UtcTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
 }
 
 std::u16string FreshEntryTag() { return FreshNameTag(); }

@@ -76,6 +76,7 @@ RestoreResult RestoreQuarantined(CQuarantineFiles& files, std::u16string_view id
     switch (files.Place(record.originalPath, content)) {
         case CQuarantineFiles::PlaceResult::kPlaced: break;
         case CQuarantineFiles::PlaceResult::kExists: return RestoreResult::kExists;
+        case CQuarantineFiles::PlaceResult::kLinked: return RestoreResult::kLinked;
         case CQuarantineFiles::PlaceResult::kFailed: return RestoreResult::kFailed;
     }
     files.Remove(name);

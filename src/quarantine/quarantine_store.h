@@ -19,7 +19,7 @@
 // entries are restored to, by full path.
 class CQuarantineFiles {
 public:
-    enum class PlaceResult { kPlaced, kExists, kFailed };
+    enum class PlaceResult { kPlaced, kExists, kLinked, kFailed };
 
     virtual ~CQuarantineFiles() = default;
     // The names of the files directly in the folder (no folders): none when
@@ -35,14 +35,14 @@ public:
     virtual bool Remove(std::u16string_view name) = 0;
     // Writes `bytes` as a new file at the full path `path`: to a temporary
     // beside it, then renamed without replacing. kExists, nothing written,
-    // when something is at `path`; kFailed (nothing left behind) otherwise.
+    // when something is at `path`; kLinked, nothing written, when a folder of
+    // `path` is a link (it may lead anywhere by now); kFailed (nothing left
+    // behind) otherwise.
     virtual PlaceResult Place(const std::u16string& path, const std::vector<uint8_t>& bytes) = 0;
 };
 
 // The files of `folder` (a full path) through the system's file functions.
 std::unique_ptr<CQuarantineFiles> OpenQuarantineFiles(const std::u16string& folder);
-// The system clock in UTC.
-UtcTime CurrentUtcTime();
 // Eight hexadecimal digits, different at every call, for new entry ids.
 std::u16string FreshEntryTag();
 
@@ -62,6 +62,7 @@ bool ListQuarantine(CQuarantineFiles& files, QuarantineListing& listing);
 enum class RestoreResult {
     kRestored,  // the original is back at its path and the entry gone
     kExists,    // something is at the original path: both left as they are
+    kLinked,    // a folder of the original path is a link: nothing written
     kNoEntry,   // no entry `id` (or `id` is no entry name)
     kDamaged,   // the entry does not decode to bytes of its recorded sha256
     kFailed,    // the original could not be written

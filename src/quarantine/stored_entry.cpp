@@ -161,9 +161,7 @@ StoredEntryError ParseHead(const uint8_t* data, std::size_t size, QuarantineEntr
 
 }  // namespace
 
-std::u16string EntryTime(const UtcTime& t) {
-    return Format16(u"%04d-%02d-%02dT%02d:%02d:%02dZ", {t.year, t.month, t.day, t.hour, t.minute, t.second});
-}
+std::u16string EntryTime(const UtcTime& t) { return AsciiToUtf16(IsoUtcText(t)); }
 
 std::u16string NewEntryId(const UtcTime& t, std::u16string_view tag) {
     return Format16(u"%04d%02d%02dT%02d%02d%02dZ-%s", {t.year, t.month, t.day, t.hour, t.minute, t.second, tag});

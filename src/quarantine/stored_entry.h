@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/utc_time.h"
 #include "quarantine/quarantine.h"
 
 // The file name of entry `id` is id + kEntryExtension.
@@ -25,12 +26,7 @@ inline constexpr std::size_t kMaxEntryFamily = 256;
 inline constexpr std::size_t kMaxEntryId = 64;
 inline constexpr std::size_t kMaxEntryAction = 32;
 
-// A UTC time of day, as the system clock gives it.
-struct UtcTime {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
-
-// "2026-12-11T14:35:01Z".
+// "2026-12-11T14:35:01Z" (IsoUtcText).
 std::u16string EntryTime(const UtcTime& time);
 // "20261211T143501Z-1a2b3c4d" for the random `tag` "1a2b3c4d".
 std::u16string NewEntryId(const UtcTime& time, std::u16string_view tag);

@@ -107,13 +107,6 @@ std::string DetectionJson(const DetectionRecord& d, const std::string& indent) {
 
 }  // namespace
 
-std::string IsoUtcText(const UtcTime& t) {
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
-    return buffer;
-}
-
 std::string JsonString(std::u16string_view text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -6,15 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/utc_time.h"
 #include "report/detection_journal.h"
 #include "scan/scan_types.h"
-
-// A moment in UTC.
-struct UtcTime {
-    int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
-};
-// "2026-12-11T14:35:01Z".
-std::string IsoUtcText(const UtcTime& time);
 
 // `text` as a JSON string literal in UTF-8 (quotes included). A unit of a
 // broken surrogate pair is kept as its \u escape.

@@ -5,12 +5,6 @@
 #include "common/wow64_win.h"
 #include "removal/file_replace_win.h"
 
-UtcTime UtcNow() {
-    SYSTEMTIME t;
-    GetSystemTime(&t);
-    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
-}
-
 WindowsFacts QueryWindowsFacts() {
     WindowsFacts facts;
     OSVERSIONINFOW info{};

@@ -7,7 +7,6 @@
 
 #include "report/json_report.h"
 
-UtcTime UtcNow();
 WindowsFacts QueryWindowsFacts();
 // Writes `bytes` to a new file beside `path` and moves it into place; false
 // when the report could not be written (an older report then stays as it was).

@@ -52,6 +52,10 @@ int Restore(CQuarantineFiles& files, const std::string& id) {
             WriteErr("tesmora-sig quarantine: " + U8(entry.originalPath) +
                      " exists; nothing restored, the entry is kept\n");
             return 1;
+        case RestoreResult::kLinked:
+            WriteErr("tesmora-sig quarantine: a folder of " + U8(entry.originalPath) +
+                     " is a link; nothing restored, the entry is kept\n");
+            return 1;
         case RestoreResult::kNoEntry: WriteErr("tesmora-sig quarantine: no entry " + id + "\n"); return 2;
         case RestoreResult::kDamaged: WriteErr("tesmora-sig quarantine: entry " + id + " is damaged\n"); return 2;
         case RestoreResult::kFailed:

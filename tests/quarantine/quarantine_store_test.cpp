@@ -111,6 +111,17 @@ TEST_F(QuarantineStoreTest, RestoreRefusesWhenSomethingIsThere) {
     EXPECT_EQ((std::vector<std::string>{"Quarantine", "sample.exe"}), FolderNames(root_));
 }
 
+TEST_F(QuarantineStoreTest, RestoreNeverGoesThroughALink) {
+    const std::vector<uint8_t> content = Sample();
+    fs::create_directory(root_ / "elsewhere");
+    fs::create_directory_symlink(root_ / "elsewhere", root_ / "linked");
+    const QuarantineEntry kept = KeepAs(content, Original("linked/sample.exe"), u"0000abcd");
+    QuarantineEntry entry;
+    EXPECT_EQ(RestoreResult::kLinked, RestoreQuarantined(*files_, kept.id, entry));
+    EXPECT_TRUE(fs::is_empty(root_ / "elsewhere"));
+    EXPECT_TRUE(fs::exists(folder_ / (Utf16ToUtf8(kept.id) + ".tsq")));
+}
+
 TEST_F(QuarantineStoreTest, RestoreErrors) {
     const std::vector<uint8_t> content = Sample();
     const QuarantineEntry kept = KeepAs(content, Original("sample.exe"), u"0000abcd");

@@ -120,6 +120,27 @@ TEST_F(QuarantineWinTest, RestoreRefusesWhenSomethingIsThere) {
     RemoveDirectoryW(W(path));
 }
 
+// D:\linked is a link every Windows test run plants (a Unix link, which Wine
+// shows as a reparse point): a restore never writes through it.
+TEST_F(QuarantineWinTest, RestoreNeverGoesThroughALink) {
+    if (IsWindows9xFamily()) GTEST_SKIP() << "9x/ME has no links";
+    const DWORD attributes = GetFileAttributesW(L"D:\\linked");
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        GTEST_SKIP() << "no link planted at D:\\linked";
+    }
+    ASSERT_TRUE(CreateDirectoryW(W(Root()), nullptr));
+    const std::unique_ptr<CQuarantineFiles> files = OpenQuarantineFiles(Root() + u"\\Quarantine");
+    const std::string content = Sample();
+    const std::optional<QuarantineEntry> kept =
+        KeepBytes(*files, std::vector<uint8_t>(content.begin(), content.end()), u"D:\\linked\\sample.exe",
+                  u"Sober.P", u"delete", UtcTime{2026, 12, 11, 14, 35, 1}, u"0000abcd");
+    ASSERT_TRUE(kept.has_value());
+    QuarantineEntry entry;
+    EXPECT_EQ(RestoreResult::kLinked, RestoreQuarantined(*files, kept->id, entry));
+    EXPECT_FALSE(Exists(u"D:\\linked\\sample.exe"));
+    EXPECT_TRUE(Exists(Root() + u"\\Quarantine\\" + EntryFileName(kept->id)));
+}
+
 TEST_F(QuarantineWinTest, NothingToKeep) {
     CWindowsQuarantine quarantine(Root());
     static const char16_t* const kAbsent[] = {u"missing.exe", u"no-folder\\missing.exe", u""};

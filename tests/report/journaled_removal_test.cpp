@@ -97,7 +97,9 @@ TEST_F(JournalFixture, FileRemovalOutcomesAndTheirCopies) {
         EXPECT_EQ(kCases[i].outcome, a.outcome);
         EXPECT_EQ(kCases[i].copy, a.quarantine.has_value());
         EXPECT_EQ(kCases[i].missing, a.quarantineMissing);
-        if (a.quarantine) EXPECT_EQ(u"Worm/Test.A", a.quarantine->family);
+        if (a.quarantine) {
+            EXPECT_EQ(u"Worm/Test.A", a.quarantine->family);
+        }
     }
     // Each copy is asked for before the file goes; the failed deletion's copy is dropped.
     EXPECT_EQ((std::vector<std::u16string>{u"Keep(C:\\gone.exe|Worm/Test.A|delete)",
