@@ -6,11 +6,13 @@
 # deploy/tesmora-collect.cmd over their result lines and the rc mapping of
 # deploy/tesmora.yml. Each run leaves COMPUTER.log, the
 # JSON report COMPUTER.json and the line COMPUTER.txt in the folder given, or
-# in %TEMP% when none is.
+# in %TEMP% when none is; each report is checked against the schema and its
+# log.
 #   deploy_test.sh WINE_RUN TESMORA_EXE FIXTURE_EXE CMD_EXE
 set -u
 wine_run="$(realpath "$1")"; exe="$(realpath "$2")"; fixture="$(realpath "$3")"; cmd="$4"
-batch="$(dirname "$(realpath "$0")")/../../deploy/tesmora-run.cmd"
+source="$(dirname "$(realpath "$0")")/../.."
+batch="$source/deploy/tesmora-run.cmd"
 top="$(mktemp -d "${TMPDIR:-/tmp}/tesmora-deploy.XXXXXX")"
 trap 'rm -rf "$top"' EXIT
 failures=0
@@ -50,9 +52,14 @@ run() {
   [ "$(tr -d '\r' <"$out/$name.txt")" = "$name $word $code" ] || fail "$name.txt: $(cat "$out/$name.txt"), expected '$name $word $code'"
   tr -d '\r' <"$top/$case.out" | grep -qxF "$name $word $code" || fail "printed: $(cat "$top/$case.out"), expected '$name $word $code'"
   [ -f "$out/$name.log" ] || fail "no log $name.log in $out"
-  [ -f "$out/$name.json" ] && python3 -m json.tool "$out/$name.json" >/dev/null ||
-    fail "no valid JSON report $name.json in $out"
   log="$out/$name.log"
+  [ -f "$out/$name.json" ] || { fail "no report $name.json in $out"; return; }
+  # The report: valid against the schema, the log's counters, the same exit code.
+  local checked
+  checked="$(python3 "$source/tests/support/check_report.py" "$source/docs/report.schema.json" "$out/$name.json" \
+    --log "$log" 2>&1)" || fail "$name.json: $checked"
+  python3 -c 'import json, sys; sys.exit(json.load(open(sys.argv[1], encoding="utf-8"))["exitCode"] != int(sys.argv[2]))' \
+    "$out/$name.json" "$code" || fail "$name.json does not give the exit code $code"
 }
 
 # (a) A clean drive, the output folder given as the batch file's argument.
