@@ -5,9 +5,12 @@
 // flushed, and renamed to 20261211T143501Z-5e6f7a8b.tsq.
 #include "quarantine/quarantine_win.h"
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
+#include "common/ansi_win.h"
+#include "common/bind_win.h"
 #include "common/file_io_win.h"
 #include "common/windows_version_win.h"
 #include "common/wow64_win.h"
@@ -21,6 +24,29 @@ namespace {
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 constexpr DWORD kChunk = 1 << 16;
+
+// Whether `bytes` more leave the drive of `folder` a reserve: a copy never
+// fills the Windows drive (the reserve is the smaller of 64 MB and a
+// twentieth of the drive). True where the system cannot tell.
+bool LeavesReserve(const std::u16string& folder, uint64_t bytes) {
+    ULARGE_INTEGER available{}, total{}, free{};
+    BOOL known = FALSE;
+    if (IsWindows9xFamily()) {
+        using QueryFn = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+        static const auto query = BindLoaded<QueryFn>(L"kernel32.dll", "GetDiskFreeSpaceExA");  // 95 OSR2 on
+        const std::optional<std::string> ansi = WideToAnsi(folder + u"\\");
+        if (query == nullptr || !ansi) return true;
+        known = query(ansi->c_str(), &available, &total, &free);
+    } else {
+        using QueryFn = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+        static const auto query = BindLoaded<QueryFn>(L"kernel32.dll", "GetDiskFreeSpaceExW");
+        if (query == nullptr) return true;
+        known = query(W(folder + u"\\"), &available, &total, &free);
+    }
+    if (!known) return true;
+    const uint64_t reserve = std::min<uint64_t>(64ull << 20, total.QuadPart / 20);
+    return available.QuadPart >= reserve && available.QuadPart - reserve >= bytes;
+}
 
 // `path` is a real folder: created when missing, never a reparse point.
 bool EnsureFolder(const std::u16string& path) {
@@ -136,7 +162,7 @@ QuarantineOutcome CWindowsQuarantine::Keep(std::u16string_view pathView, std::u1
         })) {
         return outcome;
     }
-    if (!EnsureFolder(root_) || !EnsureFolder(folder_)) return outcome;
+    if (!EnsureFolder(root_) || !EnsureFolder(folder_) || !LeavesReserve(folder_, size)) return outcome;
 
     const UtcTime now = CurrentUtcTime();
     QuarantineEntry entry;

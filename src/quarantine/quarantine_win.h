@@ -26,8 +26,10 @@ public:
 
     // Opens `path` without following a final link, and copies it only while it
     // is the file the scan found (IsDetectedFile). kAbsent: no such file, or a
-    // folder. kMissing: unreadable, a link, changed while read, or the entry
-    // could not be written (a full disk), nothing left behind.
+    // folder. kMissing: unreadable, a link, changed while read, the copy would
+    // leave the drive less than its reserve (the smaller of 64 MB and a
+    // twentieth of the drive), or the entry could not be written (a full
+    // disk), nothing left behind.
     QuarantineOutcome Keep(std::u16string_view path, std::u16string_view family,
                            std::u16string_view action) override;
     void Discard(std::u16string_view id) override;

@@ -11,11 +11,12 @@ if ! mount -t tmpfs -o size=256k tmpfs "$dir" 2>/dev/null; then
 fi
 trap 'umount "$dir"; rmdir "$dir"' EXIT
 TESMORA_FULL_DISK=Q: bash "$wine_run" --version winxp --drive "Q=$dir" --drive D=@empty -- "$tests" \
-  --gtest_filter='QuarantineWinTest.KeepOnAFullDiskLeavesNothing:RemoverE2E.RemovalGoesOnWhenNoCopyCanBeMade' 2>&1 |
+  --gtest_filter='QuarantineWinTest.KeepOnAFullDiskLeavesNothing:QuarantineWinTest.KeepLeavesTheDriveAReserve:RemoverE2E.RemovalGoesOnWhenNoCopyCanBeMade' 2>&1 |
   tee "$dir.out" | tail -20
 rc=${PIPESTATUS[0]}
 # The tests must have run, not skipped.
-for t in QuarantineWinTest.KeepOnAFullDiskLeavesNothing RemoverE2E.RemovalGoesOnWhenNoCopyCanBeMade; do
+for t in QuarantineWinTest.KeepOnAFullDiskLeavesNothing QuarantineWinTest.KeepLeavesTheDriveAReserve \
+    RemoverE2E.RemovalGoesOnWhenNoCopyCanBeMade; do
   grep -q "^\[       OK \] $t" "$dir.out" || rc=1
 done
 rm -f "$dir.out"

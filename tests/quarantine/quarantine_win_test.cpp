@@ -274,4 +274,42 @@ TEST_F(QuarantineWinTest, KeepOnAFullDiskLeavesNothing) {
     RemoveDirectoryW(W(root));
 }
 
+// A copy that would leave the drive less than its reserve (a twentieth of
+// this small drive) is not made, though it would fit.
+TEST_F(QuarantineWinTest, KeepLeavesTheDriveAReserve) {
+    const char* drive = std::getenv("TESMORA_FULL_DISK");
+    if (drive == nullptr) GTEST_SKIP() << "run by wine.quarantine_full_disk on a small tmpfs";
+    const std::u16string root = Utf8ToUtf16(drive) + u"\\Tesmora";
+    CWindowsQuarantine quarantine(root);
+    ASSERT_TRUE(CreateDirectoryW(W(root), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(W(quarantine.Folder()), nullptr));
+    const std::u16string path = scratch_.Path(u"sample.exe");
+    const std::string content = Sample();
+    ASSERT_TRUE(WriteBytes(path, content));
+    ULARGE_INTEGER available{}, total{}, free{};
+    ASSERT_TRUE(GetDiskFreeSpaceExW(W(root + u"\\"), &available, &total, &free));
+    // Room for the copy and its header, and less than a twentieth more.
+    const uint64_t leave = content.size() + 8192;
+    ASSERT_LT(leave + 8192, available.QuadPart);
+    ASSERT_LT(8192u + 4096u, total.QuadPart / 20) << "the drive's reserve must exceed the room left over";
+    const std::u16string filler = Utf8ToUtf16(drive) + u"\\filler";
+    {
+        UniqueHandle file(CreateFileW(W(filler), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        const std::string block((available.QuadPart - leave) / 4096 * 4096, 'f');
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &written, nullptr));
+    }
+    ASSERT_TRUE(GetDiskFreeSpaceExW(W(root + u"\\"), &available, &total, &free));
+    ASSERT_GE(available.QuadPart, content.size() + 4096) << "the copy would fit";
+    EXPECT_EQ(QuarantineOutcome::kMissing, quarantine.Keep(path, u"W32/Stanit.A", u"delete").kind);
+    EXPECT_TRUE(Names(quarantine.Folder()).empty());
+    ASSERT_TRUE(DeleteFileW(W(filler)));
+    const QuarantineOutcome kept = quarantine.Keep(path, u"W32/Stanit.A", u"delete");
+    EXPECT_EQ(QuarantineOutcome::kKept, kept.kind);
+    quarantine.Discard(kept.entry.id);
+    RemoveDirectoryW(W(quarantine.Folder()));
+    RemoveDirectoryW(W(root));
+}
+
 }  // namespace
