@@ -621,14 +621,7 @@ TEST_F(RemoverE2E, RemovalGoesOnWhenNoCopyCanBeMade) {
     const std::wstring full(drive, drive + std::strlen(drive));
     const std::wstring root = full + L"\\Tesmora";
     const std::wstring filler = full + L"\\filler";
-    {
-        UniqueHandle file(CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file);
-        const std::string block(4096, 'f');
-        DWORD written = 0;
-        while (WriteFile(file.get(), block.data(), 4096, &written, nullptr) && written == 4096) {
-        }
-    }
+    ASSERT_TRUE(FillDrive(filler));
     const std::wstring sample = L"D:\\fullsober.exe";
     ASSERT_TRUE(Write(sample, CarrierImage(BuiltinSignature(0, false), false)));
     CWindowsQuarantine quarantine(U16(root));

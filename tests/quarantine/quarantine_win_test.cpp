@@ -16,7 +16,9 @@
 #include "quarantine/stored_entry.h"
 #include "removal/file_guard_win.h"
 #include "support/pe_fixture.h"
+#include "removal/path_folders.h"
 #include "support/removal_win_support.h"
+#include "support/win_support.h"
 
 namespace {
 
@@ -241,28 +243,35 @@ TEST_F(QuarantineWinTest, DefaultFolderUnderWindows) {
     }
 }
 
+// The small drive TESMORA_FULL_DISK names ("Q:"), or empty outside wine.quarantine_full_disk.
+std::u16string SmallDrive() {
+    const char* drive = std::getenv("TESMORA_FULL_DISK");
+    return drive != nullptr ? Utf8ToUtf16(drive) : std::u16string();
+}
+
+// The quarantine's root and folder, made as Keep would; removed again after.
+bool MakeFolders(const CWindowsQuarantine& quarantine) {
+    const std::u16string& folder = quarantine.Folder();
+    return CreateDirectoryW(W(ContainingFolder(folder)), nullptr) && CreateDirectoryW(W(folder), nullptr);
+}
+void RemoveFolders(const CWindowsQuarantine& quarantine) {
+    RemoveDirectoryW(W(quarantine.Folder()));
+    RemoveDirectoryW(W(ContainingFolder(quarantine.Folder())));
+}
+
 // With the quarantine on a nearly full drive (TESMORA_FULL_DISK names it), the
 // copy cannot be written: kMissing, and neither the entry nor its temporary is
 // left; with room again the same file is kept.
 TEST_F(QuarantineWinTest, KeepOnAFullDiskLeavesNothing) {
-    const char* drive = std::getenv("TESMORA_FULL_DISK");
-    if (drive == nullptr) GTEST_SKIP() << "run by wine.quarantine_full_disk on a small tmpfs";
-    const std::u16string root = Utf8ToUtf16(drive) + u"\\Tesmora";
-    CWindowsQuarantine quarantine(root);
-    ASSERT_TRUE(CreateDirectoryW(W(root), nullptr));
-    ASSERT_TRUE(CreateDirectoryW(W(quarantine.Folder()), nullptr));
+    const std::u16string drive = SmallDrive();
+    if (drive.empty()) GTEST_SKIP() << "run by wine.quarantine_full_disk on a small tmpfs";
+    CWindowsQuarantine quarantine(drive + u"\\Tesmora");
+    ASSERT_TRUE(MakeFolders(quarantine));
     const std::u16string path = scratch_.Path(u"sample.exe");
     const std::string content = Sample();
     ASSERT_TRUE(WriteBytes(path, content));
-    const std::u16string filler = Utf8ToUtf16(drive) + u"\\filler";
-    {
-        UniqueHandle file(CreateFileW(W(filler), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file);
-        const std::string block(4096, 'f');
-        DWORD written = 0;
-        while (WriteFile(file.get(), block.data(), 4096, &written, nullptr) && written == 4096) {
-        }
-    }
+    const std::u16string filler = drive + u"\\filler";
+    ASSERT_TRUE(FillDrive(std::wstring(filler.begin(), filler.end())));
     EXPECT_EQ(QuarantineOutcome::kMissing, quarantine.Keep(path, u"W32/Stanit.A", u"delete").kind);
     EXPECT_TRUE(Names(quarantine.Folder()).empty());
     EXPECT_EQ(content, ReadBytes(path));
@@ -270,37 +279,28 @@ TEST_F(QuarantineWinTest, KeepOnAFullDiskLeavesNothing) {
     const QuarantineOutcome kept = quarantine.Keep(path, u"W32/Stanit.A", u"delete");
     EXPECT_EQ(QuarantineOutcome::kKept, kept.kind);
     quarantine.Discard(kept.entry.id);
-    RemoveDirectoryW(W(quarantine.Folder()));
-    RemoveDirectoryW(W(root));
+    RemoveFolders(quarantine);
 }
 
 // A copy that would leave the drive less than its reserve (a twentieth of
 // this small drive) is not made, though it would fit.
 TEST_F(QuarantineWinTest, KeepLeavesTheDriveAReserve) {
-    const char* drive = std::getenv("TESMORA_FULL_DISK");
-    if (drive == nullptr) GTEST_SKIP() << "run by wine.quarantine_full_disk on a small tmpfs";
-    const std::u16string root = Utf8ToUtf16(drive) + u"\\Tesmora";
-    CWindowsQuarantine quarantine(root);
-    ASSERT_TRUE(CreateDirectoryW(W(root), nullptr));
-    ASSERT_TRUE(CreateDirectoryW(W(quarantine.Folder()), nullptr));
+    const std::u16string drive = SmallDrive();
+    if (drive.empty()) GTEST_SKIP() << "run by wine.quarantine_full_disk on a small tmpfs";
+    CWindowsQuarantine quarantine(drive + u"\\Tesmora");
+    ASSERT_TRUE(MakeFolders(quarantine));
     const std::u16string path = scratch_.Path(u"sample.exe");
     const std::string content = Sample();
     ASSERT_TRUE(WriteBytes(path, content));
     ULARGE_INTEGER available{}, total{}, free{};
-    ASSERT_TRUE(GetDiskFreeSpaceExW(W(root + u"\\"), &available, &total, &free));
+    ASSERT_TRUE(GetDiskFreeSpaceExW(W(drive + u"\\"), &available, &total, &free));
     // Room for the copy and its header, and less than a twentieth more.
     const uint64_t leave = content.size() + 8192;
     ASSERT_LT(leave + 8192, available.QuadPart);
     ASSERT_LT(8192u + 4096u, total.QuadPart / 20) << "the drive's reserve must exceed the room left over";
-    const std::u16string filler = Utf8ToUtf16(drive) + u"\\filler";
-    {
-        UniqueHandle file(CreateFileW(W(filler), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file);
-        const std::string block((available.QuadPart - leave) / 4096 * 4096, 'f');
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &written, nullptr));
-    }
-    ASSERT_TRUE(GetDiskFreeSpaceExW(W(root + u"\\"), &available, &total, &free));
+    const std::u16string filler = drive + u"\\filler";
+    ASSERT_TRUE(FillDrive(std::wstring(filler.begin(), filler.end()), leave));
+    ASSERT_TRUE(GetDiskFreeSpaceExW(W(drive + u"\\"), &available, &total, &free));
     ASSERT_GE(available.QuadPart, content.size() + 4096) << "the copy would fit";
     EXPECT_EQ(QuarantineOutcome::kMissing, quarantine.Keep(path, u"W32/Stanit.A", u"delete").kind);
     EXPECT_TRUE(Names(quarantine.Folder()).empty());
@@ -308,8 +308,7 @@ TEST_F(QuarantineWinTest, KeepLeavesTheDriveAReserve) {
     const QuarantineOutcome kept = quarantine.Keep(path, u"W32/Stanit.A", u"delete");
     EXPECT_EQ(QuarantineOutcome::kKept, kept.kind);
     quarantine.Discard(kept.entry.id);
-    RemoveDirectoryW(W(quarantine.Folder()));
-    RemoveDirectoryW(W(root));
+    RemoveFolders(quarantine);
 }
 
 }  // namespace

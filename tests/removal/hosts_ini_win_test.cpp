@@ -166,14 +166,7 @@ TEST_F(HostsTest, RewriteThatRunsOutOfSpaceLeavesTheOldFile) {
     ASSERT_TRUE(WriteBytes(hosts_.path(), old));
     // Fill what is left of the disk.
     const std::u16string filler = dir_ + u"\\filler";
-    {
-        UniqueHandle file(CreateFileW(W(filler), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file);
-        const std::string block(4096, 'f');
-        DWORD written = 0;
-        while (WriteFile(file.get(), block.data(), 4096, &written, nullptr) && written == 4096) {
-        }
-    }
+    ASSERT_TRUE(FillDrive(std::wstring(filler.begin(), filler.end())));
     EXPECT_EQ(HostsResult::Failed, RestoreHostsFile(session_.controller()));
     EXPECT_EQ(HostsResult::Failed, RemoveFromHostsFile(session_.controller(), u"ad7.example.com"));
     EXPECT_EQ(old, ReadBytes(hosts_.path()));

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "common/handles_win.h"
@@ -15,6 +16,11 @@ std::wstring HostPath(const char* unixPath);
 
 // The prefix's kind as the harness made it: "win32" or "win64".
 std::string PrefixArch();
+
+// Writes the new file `filler` until its drive has no room left, or with
+// `leave`, until at most `leave` bytes (in whole 4 KB pages) stay free.
+// False when the file cannot be made or the drive's room not be asked.
+bool FillDrive(const std::wstring& filler, uint64_t leave = 0);
 
 // A started child process, terminated and closed when its owner goes away.
 class ChildProcess {

@@ -12,6 +12,24 @@ std::string PrefixArch() {
     return a != nullptr ? a : "";
 }
 
+bool FillDrive(const std::wstring& filler, uint64_t leave) {
+    uint64_t budget = UINT64_MAX;
+    if (leave != 0) {
+        ULARGE_INTEGER available{}, total{}, free{};
+        const std::wstring folder = filler.substr(0, filler.find_last_of(L'\\') + 1);
+        if (!GetDiskFreeSpaceExW(folder.c_str(), &available, &total, &free)) return false;
+        budget = available.QuadPart > leave ? (available.QuadPart - leave) / 4096 * 4096 : 0;
+    }
+    UniqueHandle file(CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) return false;
+    const std::string block(4096, 'f');
+    DWORD written = 0;
+    for (uint64_t at = 0; at < budget; at += written) {
+        if (!WriteFile(file.get(), block.data(), 4096, &written, nullptr) || written != 4096) break;
+    }
+    return true;
+}
+
 std::wstring HostPath(const char* unixPath) {
     std::wstring path = L"Z:";
     for (const char* p = unixPath; *p != 0; ++p) path.push_back(*p == '/' ? L'\\' : static_cast<wchar_t>(*p));

@@ -78,8 +78,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 endif()
 
 # The hosts rewrite running out of disk space half-way leaves the old file.
-add_test(NAME wine.full_disk COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/removal/full_disk_test.sh
-  ${wine_run} $<TARGET_FILE:tesmora_win_tests>)
+# (The prefix's drivers\etc folder on a small tmpfs.)
+set(full_disk_run bash ${CMAKE_CURRENT_SOURCE_DIR}/support/full_disk_run.sh ${wine_run} $<TARGET_FILE:tesmora_win_tests>)
+add_test(NAME wine.full_disk COMMAND ${full_disk_run} 1 HostsTest.RewriteThatRunsOutOfSpaceLeavesTheOldFile
+  --link drive_c/windows/system32/drivers/etc=@tmpfs)
 set_tests_properties(wine.full_disk PROPERTIES
   FIXTURES_REQUIRED wine_template TIMEOUT 600 SKIP_RETURN_CODE 77 ENVIRONMENT "${wine_env}")
 
@@ -94,9 +96,12 @@ add_test(NAME wine.sig_quarantine_list COMMAND bash -c
   "out=$(bash '${wine_run}' -- '$<TARGET_FILE:tesmora-sig>' quarantine list) && test -z \"$out\" && out=$(bash '${wine_run}' --drive D=@empty -- '$<TARGET_FILE:tesmora-sig>' quarantine --folder 'D:\\' list) && test -z \"$out\"")
 set_tests_properties(wine.sig_quarantine_list PROPERTIES
   FIXTURES_REQUIRED wine_template TIMEOUT 300 ENVIRONMENT "${wine_env}")
-# The quarantine running out of disk space leaves no half-written entry.
-add_test(NAME wine.quarantine_full_disk COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/quarantine/full_disk_test.sh
-  ${wine_run} $<TARGET_FILE:tesmora_win_tests>)
+# The quarantine running out of disk space (a small tmpfs as drive Q:) leaves
+# no half-written entry, keeps the drive's reserve, and a removal run of drive
+# D: goes on without its copy.
+add_test(NAME wine.quarantine_full_disk COMMAND ${full_disk_run} Q:
+  "QuarantineWinTest.KeepOnAFullDiskLeavesNothing:QuarantineWinTest.KeepLeavesTheDriveAReserve:RemoverE2E.RemovalGoesOnWhenNoCopyCanBeMade"
+  --drive Q=@tmpfs --drive D=@empty)
 set_tests_properties(wine.quarantine_full_disk PROPERTIES
   FIXTURES_REQUIRED wine_template TIMEOUT 600 SKIP_RETURN_CODE 77 ENVIRONMENT "${wine_env}")
 
