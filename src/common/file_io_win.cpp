@@ -52,3 +52,26 @@ std::u16string FreshNameTag() {
     std::snprintf(tag, sizeof tag, "%08lx", mixed & 0xFFFFFFFFul);
     return std::u16string(tag, tag + 8);
 }
+
+UniqueHandle CreateFreshFile(const std::u16string& folder, const char16_t* prefix, DWORD access,
+                             std::u16string& name) {
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        name = folder + u"\\" + prefix + FreshNameTag() + u".tmp";
+        UniqueHandle file(CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), access, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return file;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    return UniqueHandle();
+}
+
+bool WriteAllBytes(HANDLE file, const void* data, std::size_t size) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    for (std::size_t at = 0; at < size;) {
+        const DWORD want = static_cast<DWORD>(size - at < (1u << 20) ? size - at : (1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes + at, want, &written, nullptr) || written != want) return false;
+        at += written;
+    }
+    return true;
+}

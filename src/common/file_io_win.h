@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/handles_win.h"
+
 // The size of an open file; false when it cannot be read.
 bool GetFileSize64(HANDLE file, uint64_t& size);
 // Moves the file pointer to `offset` from the start; false when it did not get there.
@@ -24,3 +26,12 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(const wchar_t* path);
 // every call; the caller creates it exclusively (CREATE_NEW, CreateDirectoryW)
 // and asks again when the name is taken.
 std::u16string FreshNameTag();
+
+// A new file in `folder` named `prefix` + FreshNameTag() + ".tmp", created
+// with CREATE_NEW and no sharing (never a file or link planted under the
+// name); `name` receives its path. Empty handle on failure.
+UniqueHandle CreateFreshFile(const std::u16string& folder, const char16_t* prefix, DWORD access,
+                             std::u16string& name);
+// Writes all `size` bytes (in pieces of at most 1 MB); false on a short or
+// failed write (a full disk).
+bool WriteAllBytes(HANDLE file, const void* data, std::size_t size);

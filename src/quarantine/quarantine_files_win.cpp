@@ -24,7 +24,7 @@ enum class Written { kDone, kExists, kFailed };
 Written WriteNew(const std::u16string& folder, const std::u16string& target, const std::vector<uint8_t>& bytes,
                  const char16_t* prefix) {
     std::u16string temporary;
-    UniqueHandle file = CreateFreshTemporary(folder, prefix, temporary);
+    UniqueHandle file = CreateFreshFile(folder, prefix, GENERIC_WRITE, temporary);
     if (!file) return Written::kFailed;
     const bool written = WriteAllBytes(file.get(), bytes.data(), bytes.size()) && FlushFileBuffers(file.get());
     file.reset();

@@ -86,27 +86,6 @@ std::u16string DefaultQuarantineFolder() {
     return root.empty() ? root : root + u"\\Quarantine";
 }
 
-UniqueHandle CreateFreshTemporary(const std::u16string& folder, const char16_t* prefix, std::u16string& name) {
-    for (int attempt = 0; attempt < 32; ++attempt) {
-        name = folder + u"\\" + prefix + FreshNameTag() + u".tmp";
-        UniqueHandle file(
-            CreateFileW(W(name), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) return file;
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
-    }
-    return UniqueHandle();
-}
-
-bool WriteAllBytes(HANDLE file, const uint8_t* data, std::size_t size) {
-    for (std::size_t at = 0; at < size;) {
-        const DWORD want = static_cast<DWORD>(size - at < kChunk ? size - at : kChunk);
-        DWORD written = 0;
-        if (!WriteFile(file, data + at, want, &written, nullptr) || written != want) return false;
-        at += written;
-    }
-    return true;
-}
-
 bool RenameNew(const std::u16string& from, const std::u16string& to) {
     // MoveFileExW is a stub on 9x/ME; neither call replaces an existing `to`.
     if (IsWindows9xFamily()) return MoveFileW(W(from), W(to)) != FALSE;
@@ -181,7 +160,7 @@ QuarantineOutcome CWindowsQuarantine::Keep(std::u16string_view pathView, std::u1
     if (!head || !SeekFile64(file.get(), 0)) return outcome;
 
     std::u16string temporary;
-    UniqueHandle stored = CreateFreshTemporary(folder_, u"~tsq", temporary);
+    UniqueHandle stored = CreateFreshFile(folder_, u"~tsq", GENERIC_WRITE, temporary);
     if (!stored) return outcome;
     CSha256 second;
     uint64_t copied = 0;

@@ -42,12 +42,6 @@ private:
     std::u16string folder_;
 };
 
-// A new file in `folder` named `prefix` + FreshNameTag() + ".tmp", created
-// with CREATE_NEW for writing (never a file or link planted there); `name`
-// receives its path. Empty handle on failure.
-UniqueHandle CreateFreshTemporary(const std::u16string& folder, const char16_t* prefix, std::u16string& name);
-// Writes all `size` bytes; false on a short or failed write (a full disk).
-bool WriteAllBytes(HANDLE file, const uint8_t* data, std::size_t size);
 // Renames `from` to `to` when nothing is at `to`, never replacing it (write
 // through on the NT family). On failure GetLastError tells why.
 bool RenameNew(const std::u16string& from, const std::u16string& to);

@@ -19,31 +19,16 @@ namespace {
 const wchar_t* W(const std::u16string& p) { return reinterpret_cast<const wchar_t*>(p.c_str()); }
 
 constexpr DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-constexpr DWORD kChunk = 1 << 20;
 
-// A new file beside `path` under a name no one else holds: created with
-// CREATE_NEW, so a file or link planted under the name is never written.
+// A new file beside `path` under a name no one else holds.
 UniqueHandle CreateSibling(const std::u16string& path, std::u16string& name) {
     const std::u16string folder = ContainingFolder(path);
     if (folder.empty()) return UniqueHandle();
-    for (int attempt = 0; attempt < 32; ++attempt) {
-        name = folder + u"\\~tsm" + FreshNameTag() + u".tmp";
-        UniqueHandle file(CreateFileW(W(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) return file;
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
-    }
-    return UniqueHandle();
+    return CreateFreshFile(folder, u"~tsm", GENERIC_READ | GENERIC_WRITE, name);
 }
 
 bool WriteAllFlushed(HANDLE file, std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, bytes.size() - at));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + at, want, &written, nullptr) || written != want) return false;
-        at += written;
-    }
-    return FlushFileBuffers(file) != FALSE;
+    return WriteAllBytes(file, bytes.data(), bytes.size()) && FlushFileBuffers(file) != FALSE;
 }
 
 // Puts `replacement` in the place of the existing `path`.
